@@ -1,0 +1,6 @@
+# Cross-compile for 64-bit Windows with Debian's mingw-w64 (posix threads,
+# so that std::thread works in the test binaries).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KELTO2_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
