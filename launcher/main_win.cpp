@@ -1,0 +1,23 @@
+// Process entry of Kelto2.exe.
+#include <windows.h>
+
+#include <exception>
+
+#include "launcher/startup.h"
+#include "toolkit/app_win.h"
+#include "ui/progress_window.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // An error that escapes start-up ends the run with a report and code 1.
+    try {
+        Application& app = CreateApplication("下载器");
+        CurrentProgressWindow = StartUp(app);
+        if (CurrentProgressWindow) {
+            RunMessageLoop(app);
+        }
+    } catch (const std::exception& e) {
+        ShowFatalError(e.what());
+        return 1;
+    }
+    return 0;
+}
