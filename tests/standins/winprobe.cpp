@@ -1,0 +1,210 @@
+// Test probe: answers questions about the Windows side of the bench, so
+// that fixtures ask Wine itself instead of guessing.
+//
+//   winprobe.exe acp            the ANSI code page
+//   winprobe.exe localappdata   SHGetSpecialFolderPathW(CSIDL_LOCAL_APPDATA)
+//   winprobe.exe programfiles   SHGetSpecialFolderPathW(CSIDL_PROGRAM_FILES)
+//   winprobe.exe temp           GetTempPathW
+//   winprobe.exe version FILE   the file version of FILE, "%d.%d.%d.%d",
+//                               or exit code 2 without a version resource
+//   winprobe.exe downloader     for each product name, where the launcher
+//                               looks below the local application data
+//                               folder and the version found there
+//   winprobe.exe regloc NAME    InstallLocation of the Uninstall key NAME
+//                               in the 32-bit and the 64-bit registry view
+//   winprobe.exe fetch URL      GET through WinInet with the system proxy:
+//                               "status S length L received R"
+//   winprobe.exe run FILE [PARAMS]
+//                               ShellExecuteEx as the launcher starts
+//                               programs (no verb, hidden), waits for the
+//                               program and exits with its exit code
+//   winprobe.exe show TEXT      a message box with TEXT, until closed or
+//                               killed: for looking at font rendering
+//
+// Paths are printed as UTF-8 followed by a line break.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size > 0 ? size : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+    utf8.resize(std::char_traits<char>::length(utf8.c_str()));
+    return utf8;
+}
+
+void PrintUtf8(const wchar_t* wide) {
+    std::printf("%s\n", Utf8(wide).c_str());
+}
+
+int PrintFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE)) {
+        return 2;
+    }
+    PrintUtf8(path);
+    return 0;
+}
+
+std::string VersionText(const std::wstring& file) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    std::vector<unsigned char> data(size ? size : 1);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info) {
+        return "";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(info->dwFileVersionMS),
+                  LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
+                  LOWORD(info->dwFileVersionLS));
+    return text;
+}
+
+// The same path the launcher builds, in UTF-16 from start to end.
+int PrintDownloaders() {
+    wchar_t base[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, base, CSIDL_LOCAL_APPDATA, FALSE);
+    for (const wchar_t* product : {L"Morvik下载器", L"Morvik下载器 2010"}) {
+        std::wstring exe = std::wstring(base) + L"\\Morvik网络\\" + product + L"\\mvdown.exe";
+        bool exists = GetFileAttributesW(exe.c_str()) != INVALID_FILE_ATTRIBUTES;
+        std::string found = exists ? "version=" + VersionText(exe) : "missing";
+        std::printf("%s\t%s\t%s\n", Utf8(product).c_str(), Utf8(exe).c_str(), found.c_str());
+    }
+    return 0;
+}
+
+int PrintInstallLocations(const std::wstring& product) {
+    std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product;
+    for (auto [name, view] : {std::pair{"32", KEY_WOW64_32KEY}, std::pair{"64", KEY_WOW64_64KEY}}) {
+        HKEY handle = nullptr;
+        std::string text = "absent";
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle) ==
+            ERROR_SUCCESS) {
+            wchar_t data[1024] = {};
+            DWORD size = sizeof data - sizeof(wchar_t);
+            DWORD type = 0;
+            if (RegQueryValueExW(handle, L"InstallLocation", nullptr, &type,
+                                 reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
+                text = "type=" + std::to_string(type) + " " + Utf8(data);
+            } else {
+                text = "novalue";
+            }
+            RegCloseKey(handle);
+        }
+        std::printf("%s\t%s\n", name, text.c_str());
+    }
+    return 0;
+}
+
+// What the launcher does for every download, minus the file: the system
+// proxy settings, a plain GET, the body read to the end.
+int Fetch(const std::wstring& url) {
+    HINTERNET root = InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!root) {
+        std::printf("status 0 open failed %lu\n", GetLastError());
+        return 2;
+    }
+    HINTERNET request = InternetOpenUrlW(root, url.c_str(), nullptr, 0, 0, 0);
+    if (!request) {
+        std::printf("status 0 url failed %lu\n", GetLastError());
+        InternetCloseHandle(root);
+        return 2;
+    }
+    wchar_t status[32] = L"0";
+    wchar_t length[32] = L"0";
+    DWORD size = sizeof status;
+    HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE, status, &size, nullptr);
+    size = sizeof length;
+    HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length, &size, nullptr);
+    unsigned long long received = 0;
+    static char buffer[16184];
+    DWORD read = 0;
+    while (InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0) {
+        received += read;
+    }
+    std::printf("status %s length %s received %llu\n", Utf8(status).c_str(), Utf8(length).c_str(),
+                received);
+    InternetCloseHandle(request);
+    InternetCloseHandle(root);
+    return 0;
+}
+
+int RunProgram(const wchar_t* file, const wchar_t* parameters) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info) || !info.hProcess) {
+        std::printf("start failed %lu\n", GetLastError());
+        return 255;
+    }
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    std::printf("exit %lu\n", code);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"acp") {
+        std::printf("%u\n", GetACP());
+        return 0;
+    }
+    if (command == L"localappdata") {
+        return PrintFolder(CSIDL_LOCAL_APPDATA);
+    }
+    if (command == L"programfiles") {
+        return PrintFolder(CSIDL_PROGRAM_FILES);
+    }
+    if (command == L"temp") {
+        wchar_t path[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH + 1, path);
+        PrintUtf8(path);
+        return 0;
+    }
+    if (command == L"version" && argc > 2) {
+        std::string version = VersionText(argv[2]);
+        if (version.empty()) {
+            return 2;
+        }
+        std::printf("%s\n", version.c_str());
+        return 0;
+    }
+    if (command == L"downloader") {
+        return PrintDownloaders();
+    }
+    if (command == L"regloc" && argc > 2) {
+        return PrintInstallLocations(argv[2]);
+    }
+    if (command == L"fetch" && argc > 2) {
+        return Fetch(argv[2]);
+    }
+    if (command == L"run" && argc > 2) {
+        return RunProgram(argv[2], argc > 3 ? argv[3] : nullptr);
+    }
+    if (command == L"show" && argc > 2) {
+        MessageBoxW(nullptr, argv[2], L"winprobe", MB_OK);
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
+                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT\n");
+    return 3;
+}
