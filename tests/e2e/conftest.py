@@ -292,6 +292,11 @@ class Installation:
         return self.folder / "software.xml"
 
 
+def ini_bytes(text: str) -> bytes:
+    """INI text as the server delivers it: GBK, CR LF."""
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("gbk")
+
+
 def standin_exe(name: str) -> pathlib.Path:
     path = STANDIN_DIR / name
     if not path.exists():
@@ -316,6 +321,9 @@ class Bench:
         self.cwd.mkdir(parents=True, exist_ok=True)
         self.standin_log = workdir / "standin.log"
         self.locale = DEFAULT_LOCALE
+        # Settings of the stand-ins for every program this test runs (the
+        # launcher's children inherit them), e.g. KELTO2_UNINST_EXIT.
+        self.standin_env: dict[str, str] = {}
         self._registry_keys: set[tuple[str, str]] = set()
         self._folders: list[pathlib.Path] = []
 
@@ -323,7 +331,9 @@ class Bench:
 
     def env(self, extra: Optional[Mapping[str, str]] = None) -> dict[str, str]:
         env = {"http_proxy": self.server.proxy_url,
-               "KELTO2_STANDIN_LOG": self.prefix.windows_path(self.standin_log)}
+               "KELTO2_STANDIN_LOG": self.prefix.windows_path(self.standin_log),
+               "KELTO2_SETUP_SOURCE": self.prefix.windows_path(STANDIN_DIR)}
+        env.update(self.standin_env)
         env.update(extra or {})
         return env
 
@@ -360,6 +370,31 @@ class Bench:
                                 stderr=subprocess.DEVNULL,
                                 env=self.prefix.env(self.locale, None, self.env(env)),
                                 start_new_session=True)
+
+    # --- what the server offers -------------------------------------------------
+
+    def serve_config(self, kelto: Optional[str] = None, game: Optional[str] = None,
+                     base: str = "/kelto2/") -> None:
+        """Serves the configuration files as the real server does: INI text
+        in GBK with CR LF line ends. None leaves the file absent (404)."""
+        for name, text in (("kelto.dat", kelto), ("games/9.dat", game)):
+            if text is not None:
+                self.server.add_file(base + name, ini_bytes(text))
+            else:
+                self.server.unroute(base + name)
+
+    def serve_setup(self, version: Optional[str] = "1.6.5.2288", exit_code: int = 0,
+                    path: str = "/download/mvsetup.exe", **response) -> None:
+        """Serves the Setup stand-in; when run it installs the Downloader
+        stand-in of that version (None: no version resource) and exits with
+        exit_code. Response options (delay, chunk_delay ...) pass through."""
+        self.server.route(path, Response(body=standin_exe("mvsetup.exe").read_bytes(), **response))
+        self.standin_env["KELTO2_SETUP_VERSION"] = version or "none"
+        self.standin_env["KELTO2_SETUP_EXIT"] = str(exit_code)
+
+    def serve_software_xml(self, body: bytes = b"<software version=\"test\"/>\r\n") -> bytes:
+        self.server.add_file("/software2.xml", body)
+        return body
 
     # --- stand-in log ----------------------------------------------------------
 

@@ -6,6 +6,8 @@ import re
 import struct
 import subprocess
 import time
+import urllib.error
+import urllib.request
 
 import pytest
 
@@ -170,8 +172,42 @@ def test_shell_execute_passes_parameters_unchanged(bench):
     assert not installation.exe.exists()
 
 
+@pytest.mark.parametrize("version, exit_code, expected", [
+    ("1.6.5.2282", 0, "1.6.5.2282"),
+    (None, 5, ""),
+])
+def test_setup_standin_installs_the_downloader(bench, version, exit_code, expected):
+    # Served like the real package, saved to a temporary file and started
+    # with " /S" as the launcher does.
+    bench.serve_setup(version, exit_code)
+    fetched = bench.winprobe("fetch", "http://dl.morvik.example/download/mvsetup.exe")
+    size = standin_exe("mvsetup.exe").stat().st_size
+    assert f"status 200 length {size} received {size}" in fetched.stdout
+    copy = bench.workdir / "mvsetup1A2B.exe"
+    copy.write_bytes(standin_exe("mvsetup.exe").read_bytes())
+    result = bench.run(standin_exe("winprobe.exe"),
+                       ["run", bench.prefix.windows_path(copy), " /S"])
+    assert result.returncode == exit_code
+    lines = bench.log_lines()
+    assert lines[0] == "setup args  /S"
+    assert lines[1].startswith("setup installed ")
+    rows = [line.split("\t") for line in bench.winprobe("downloader").stdout.splitlines()]
+    assert rows[0][2] == f"version={expected}"
+    assert (bench.product_folder() / "uninst.exe").exists()
+
+
+def test_config_is_served_as_gbk_with_crlf(bench):
+    bench.serve_config(kelto="[ui]\ncaption=下载器\n", game=None)
+    opener = urllib.request.build_opener(
+        urllib.request.ProxyHandler({"http": bench.server.proxy_url}))
+    with opener.open("http://dl.morvik.example/kelto2/kelto.dat") as reply:
+        assert reply.read() == "[ui]\r\ncaption=下载器\r\n".encode("gbk")
+    with pytest.raises(urllib.error.HTTPError) as missing:
+        opener.open("http://dl.morvik.example/kelto2/games/9.dat")
+    assert missing.value.code == 404
+
+
 def test_server_answers_through_http_proxy_from_python(bench):
-    import urllib.request
     bench.server.add_file("/kelto2/kelto.dat", b"[forceupdate]\r\nlatest=1.6.5.2288\r\n")
     opener = urllib.request.build_opener(urllib.request.ProxyHandler(
         {"http": bench.env()["http_proxy"]}))
