@@ -1,4 +1,4 @@
-// Windows programs here link with -municode, so the CRT calls wmain; gtest's
+// Windows programs link with -municode, so the runtime calls wmain; gtest's
 // own main would never run.
 #include <gtest/gtest.h>
 
