@@ -242,9 +242,9 @@ class WinePrefix:
         unix = pathlib.Path(os.path.abspath(unix))
         try:
             rel = unix.relative_to(self.drive_c)
-            return "C:\\" + str(rel).replace("/", "\\").lstrip(".")
         except ValueError:
             return "Z:" + str(unix).replace("/", "\\")
+        return "C:\\" + ("" if rel == pathlib.Path(".") else str(rel).replace("/", "\\"))
 
     def unix_path(self, windows: str) -> pathlib.Path:
         drive, rest = windows[:2].upper(), windows[2:].replace("\\", "/").lstrip("/")

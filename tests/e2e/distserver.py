@@ -406,7 +406,8 @@ class DistServer:
 
     def route(self, path: str, *responses: Response, host: Optional[str] = None) -> None:
         """Answers requests for path (on any host, or only on host) with the
-        responses in turn; the last one repeats. Replaces an earlier route."""
+        responses in turn; the last one repeats. Replaces an earlier route.
+        The query string plays no part: /a?x=1 and /a take the same route."""
         with self._lock:
             self._routes[(_normal_host(host) if host else None, path)] = _Route(responses)
 
