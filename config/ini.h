@@ -33,6 +33,10 @@ struct IniDocument {
 inline constexpr size_t kIniValueLimit = 4095;     // bytes of the file's encoding
 inline constexpr size_t kIniSectionLimit = 32767;  // bytes of one section listing
 
+// Bytes the text takes in the file's encoding (GBK): one per ASCII character,
+// two per other character. The value and listing limits count these.
+size_t IniEncodedSize(std::string_view utf8Text);
+
 IniDocument ParseIni(std::string_view utf8Text);
 
 // The value of the first occurrence of key in section; nullopt when the key

@@ -1,0 +1,120 @@
+#include "transfer/http.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(HttpHelpersTest, ParseHeaderNumber) {
+    struct Case {
+        std::string text;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"200", 200},
+        {"404", 404},
+        {"", 0},
+        {"abc", 0},
+        {"OK 200", 0},
+        {"404 Not Found", 404},
+        {" 1234 ", 1234},
+        {"12x", 12},
+        {"99999999999", std::numeric_limits<int32_t>::max()},
+        {"00000000000000000000000000017", 17},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseHeaderNumber(c.text), c.expected) << '"' << c.text << '"';
+    }
+}
+
+TEST(HttpHelpersTest, ReserveHintIsBounded) {
+    struct Case {
+        int32_t contentLength;
+        size_t expected;
+    };
+    const Case cases[] = {
+        {std::numeric_limits<int32_t>::min(), 0},
+        {-5, 0},
+        {0, 0},
+        {1, 1},
+        {16184, 16184},
+        {static_cast<int32_t>(kMaxReserve), kMaxReserve},
+        {static_cast<int32_t>(kMaxReserve) + 1, kMaxReserve},
+        {std::numeric_limits<int32_t>::max(), kMaxReserve},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReserveHint(c.contentLength), c.expected) << c.contentLength;
+    }
+}
+
+TEST(HttpHelpersTest, TransferIsComplete) {
+    struct Case {
+        bool readFailed;
+        int32_t contentLength;
+        int64_t received;
+        bool expected;
+    };
+    const Case cases[] = {
+        {false, 0, 0, true},     // empty body, no length announced
+        {false, 0, 5000, true},  // no length announced
+        {false, -1, 0, true},    // nonsense length is no announcement
+        {false, 100, 100, true},
+        {false, 100, 150, true},
+        {false, 100, 99, false},  // cut short
+        {false, 100, 0, false},
+        {true, 0, 100, false},  // a failed read is never complete
+        {true, 100, 100, false},
+        {false, std::numeric_limits<int32_t>::max(), int64_t{1} << 32, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TransferIsComplete(c.readFailed, c.contentLength, c.received), c.expected)
+            << c.readFailed << ' ' << c.contentLength << ' ' << c.received;
+    }
+}
+
+TEST(HttpHelpersTest, SplitHeaderLines) {
+    struct Case {
+        std::string raw;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", {"HTTP/1.1 200 OK", "Content-Length: 5"}},
+        {"", {}},
+        {"\r\n\r\n", {}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\nb\r\n", {"a\nb"}},
+        {"a\r\n\r\nb\r\n", {"a", "", "b"}},
+        {"\r\na", {"", "a"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SplitHeaderLines(c.raw), c.expected) << ::testing::PrintToString(c.raw);
+    }
+}
+
+TEST(HttpHelpersTest, MemorySinkCollectsInOrder) {
+    MemorySink sink;
+    const uint8_t first[] = {1, 2, 3};
+    const uint8_t second[] = {4, 5};
+    EXPECT_TRUE(sink.Append(first, sizeof(first)));
+    EXPECT_TRUE(sink.Append(nullptr, 0));
+    EXPECT_TRUE(sink.Append(second, sizeof(second)));
+    EXPECT_EQ(sink.Bytes(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+
+    // A piece more than memory can ever hold fails without touching the body.
+    EXPECT_FALSE(sink.Append(first, std::numeric_limits<size_t>::max()));
+    EXPECT_EQ(sink.Bytes(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+
+    MemorySink big;
+    big.Reserve(ReserveHint(1 << 20));
+    std::vector<uint8_t> chunk(kReadChunk, 0xAB);
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(big.Append(chunk.data(), chunk.size()));
+    }
+    EXPECT_EQ(big.Bytes().size(), 100 * kReadChunk);
+}
+
+}  // namespace
