@@ -1,6 +1,7 @@
 #include "transfer/http.h"
 #include "transfer/http_win.h"
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 #include <vector>
@@ -16,6 +17,41 @@ void SleepPause(DWORD milliseconds) {
 }
 
 HttpPauseFunction g_pause = SleepPause;
+
+// Holds the reads to one per pause period. The pause after a read is what is
+// left of the period once the read and the callback have run, so the
+// platform's cost per read does not come on top of it; a slow read that
+// overruns the period is followed by no pause and the schedule starts anew.
+class ReadPacer {
+public:
+    ReadPacer() {
+        QueryPerformanceFrequency(&frequency_);
+        periodStart_ = NowMs();
+    }
+
+    void Pause() {
+        double deadline = periodStart_ + kPeriodMs;
+        double wait = std::clamp(deadline - NowMs(), 0.0, kPeriodMs);
+        if (DWORD ms = static_cast<DWORD>(wait + 0.5)) {
+            g_pause(ms);
+        }
+        double now = NowMs();
+        bool onSchedule = now - deadline < kPeriodMs && deadline - now < kPeriodMs;
+        periodStart_ = onSchedule ? deadline : now;
+    }
+
+private:
+    static constexpr double kPeriodMs = kReadPauseMs;
+
+    double NowMs() const {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency_.QuadPart);
+    }
+
+    LARGE_INTEGER frequency_;
+    double periodStart_ = 0;
+};
 
 // The reload flags keep a cached copy from standing in for the server's
 // current file; redirects, cookies and the proxy stay the platform's.
@@ -60,6 +96,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     std::vector<uint8_t> buffer(kReadChunk);
     int64_t received = 0;
     bool readFailed = false;
+    ReadPacer pacer;
     for (;;) {
         DWORD got = 0;
         if (!InternetReadFile(request.Get(), buffer.data(), kReadChunk, &got)) {
@@ -78,7 +115,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
             result.stopped = true;
             break;
         }
-        g_pause(kReadPauseMs);
+        pacer.Pause();
     }
     result.complete = !result.stopped && TransferIsComplete(readFailed, contentLength, received);
     // The request handle closes before the root handle (declaration order).

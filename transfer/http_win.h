@@ -10,7 +10,8 @@
 // One response header of a request as text; "" when absent.
 std::string QueryInfoText(HINTERNET request, DWORD infoLevel);
 
-// The pause after every read that delivered data. Tests swap it to count the
-// pauses or to skip them; returns the previous function.
+// The pause after every read that delivered data, given what is left of the
+// read period (at most kReadPauseMs). Tests swap it to count the pauses or to
+// skip them; returns the previous function.
 using HttpPauseFunction = void (*)(DWORD milliseconds);
 HttpPauseFunction SetHttpPauseForTesting(HttpPauseFunction pause);

@@ -20,6 +20,9 @@
 //                               program and exits with its exit code
 //   winprobe.exe show TEXT      a message box with TEXT, until closed or
 //                               killed: for looking at font rendering
+//   winprobe.exe boxes [close]  every message box on the desktop as
+//                               "box <caption>|<text>|topmost=<0|1>";
+//                               with close, each is answered with OK
 //
 // Paths are printed as UTF-8 followed by a line break.
 #include <windows.h>
@@ -159,6 +162,37 @@ int RunProgram(const wchar_t* file, const wchar_t* parameters) {
     return static_cast<int>(code);
 }
 
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+    wchar_t cls[32] = {};
+    GetClassNameW(child, cls, 32);
+    // The message text is the box's static control with the id 0xFFFF.
+    if (lstrcmpiW(cls, L"Static") == 0 && GetDlgCtrlID(child) == 0xFFFF) {
+        wchar_t text[1024] = {};
+        GetWindowTextW(child, text, 1024);
+        *reinterpret_cast<std::wstring*>(param) += text;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK ReportBox(HWND window, LPARAM close) {
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (std::wstring(cls) != L"#32770" || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    wchar_t caption[256] = {};
+    GetWindowTextW(window, caption, 256);
+    std::wstring text;
+    EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    bool topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    std::printf("box %s|%s|topmost=%d\n", Utf8(caption).c_str(), Utf8(text).c_str(),
+                topmost ? 1 : 0);
+    if (close) {
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -203,8 +237,13 @@ int wmain(int argc, wchar_t** argv) {
         MessageBoxW(nullptr, argv[2], L"winprobe", MB_OK);
         return 0;
     }
+    if (command == L"boxes") {
+        bool close = argc > 2 && std::wstring(argv[2]) == L"close";
+        EnumWindows(ReportBox, close ? 1 : 0);
+        return 0;
+    }
     std::fprintf(stderr,
                  "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
-                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT\n");
+                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|boxes [close]\n");
     return 3;
 }
