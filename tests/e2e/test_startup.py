@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import BIN_DIR, PRODUCT, PRODUCT_2010
+from conftest import BIN_DIR, PRODUCT, PRODUCT_2010, ini_bytes
 from distserver import Response
 
 # Wine shows OutputDebugString on the seh channel.
@@ -239,3 +239,19 @@ def test_no_temporary_configuration_file_is_left_behind(bench):
     bench.serve_config()
     decide(bench)
     assert set(temp.glob("mvc*.tmp")) == before
+
+
+def test_configuration_is_fetched_anew_even_when_the_server_allows_caching(bench):
+    bench.install_downloader("1.6.5.2282")
+    cacheable = [("Cache-Control", "public, max-age=86400"),
+                 ("Expires", "Thu, 01 Jan 2037 00:00:00 GMT"),
+                 ("Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT")]
+    for latest, outcome in (("1.6.5.2288", UPDATE), ("1.6.5.2282", HAND_OVER)):
+        bench.server.clear_requests()
+        bench.server.route("/kelto2/kelto.dat", Response(
+            body=ini_bytes(general(f"latest={latest}\n")), headers=cacheable))
+        trace = decide(bench)
+        assert (trace["latest"], trace["outcome"]) == (latest, outcome)
+        kelto = [r for r in bench.server.requests() if r.path == "/kelto2/kelto.dat"]
+        assert len(kelto) == 1
+        assert kelto[0].header("If-Modified-Since") is None

@@ -20,6 +20,11 @@
 //                               program and exits with its exit code
 //   winprobe.exe show TEXT      a message box with TEXT, until closed or
 //                               killed: for looking at font rendering
+//   winprobe.exe resource FILE TYPE NAME LANG OUT
+//                               copies the raw bytes of one resource of
+//                               FILE into OUT (TYPE and NAME: a number or
+//                               a name; LANG: a decimal language id), exit
+//                               code 2 when it is missing
 //   winprobe.exe boxes [close]  every message box on the desktop as
 //                               "box <caption>|<text>|topmost=<0|1>";
 //                               with close, each is answered with OK
@@ -31,6 +36,7 @@
 #include <wininet.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -162,6 +168,52 @@ int RunProgram(const wchar_t* file, const wchar_t* parameters) {
     return static_cast<int>(code);
 }
 
+// "#24"-style numbers and plain names, as FindResource takes them.
+std::wstring ResourceId(const wchar_t* text, WORD& number) {
+    wchar_t* end = nullptr;
+    unsigned long value = wcstoul(text, &end, 10);
+    if (*text && end && *end == L'\0' && value <= 0xFFFF) {
+        number = static_cast<WORD>(value);
+        return {};
+    }
+    number = 0;
+    return text;
+}
+
+int DumpResource(const wchar_t* file, const wchar_t* type, const wchar_t* name,
+                 const wchar_t* lang, const wchar_t* out) {
+    HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) {
+        std::fprintf(stderr, "cannot load %lu\n", GetLastError());
+        return 3;
+    }
+    WORD typeNumber = 0;
+    WORD nameNumber = 0;
+    std::wstring typeText = ResourceId(type, typeNumber);
+    std::wstring nameText = ResourceId(name, nameNumber);
+    HRSRC found = FindResourceExW(module,
+                                  typeNumber ? MAKEINTRESOURCEW(typeNumber) : typeText.c_str(),
+                                  nameNumber ? MAKEINTRESOURCEW(nameNumber) : nameText.c_str(),
+                                  static_cast<WORD>(wcstoul(lang, nullptr, 10)));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) {
+        FreeLibrary(module);
+        return 2;
+    }
+    HANDLE target = CreateFileW(out, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD size = SizeofResource(module, found);
+    DWORD written = 0;
+    bool ok = target != INVALID_HANDLE_VALUE &&
+              WriteFile(target, bytes, size, &written, nullptr) && written == size;
+    if (target != INVALID_HANDLE_VALUE) {
+        CloseHandle(target);
+    }
+    FreeLibrary(module);
+    return ok ? 0 : 3;
+}
+
 BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
     wchar_t cls[32] = {};
     GetClassNameW(child, cls, 32);
@@ -237,6 +289,9 @@ int wmain(int argc, wchar_t** argv) {
         MessageBoxW(nullptr, argv[2], L"winprobe", MB_OK);
         return 0;
     }
+    if (command == L"resource" && argc > 6) {
+        return DumpResource(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    }
     if (command == L"boxes") {
         bool close = argc > 2 && std::wstring(argv[2]) == L"close";
         EnumWindows(ReportBox, close ? 1 : 0);
@@ -244,6 +299,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::fprintf(stderr,
                  "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
-                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|boxes [close]\n");
+                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|resource FILE TYPE NAME LANG OUT|"
+                 "boxes [close]\n");
     return 3;
 }
