@@ -4,35 +4,17 @@
 #include "launcher/version.h"
 #include "toolkit/text.h"
 
-// The value of the first [forceupdate] entry whose name (the text before its
-// first '=') equals name; a line without '=' is all name and has an empty value.
-static std::optional<std::string_view> EntryValueByName(const LauncherConfig& config,
-                                                        std::string_view name) {
-    for (const std::string& line : config.forceupdate) {
-        std::string_view entry = line;
-        size_t eq = entry.find('=');
-        std::string_view entryName = entry.substr(0, eq);
-        if (EqualsIgnoreAsciiCase(entryName, name)) {
-            return eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<int> ForceLevel(const LauncherConfig& config, std::string_view installedVersion) {
-    std::optional<std::string_view> value;
-    if (!installedVersion.empty()) {
-        value = EntryValueByName(config, installedVersion);
+    // An empty version finds no entry of its own. "0" is both the default
+    // for unlisted versions and the entry for "nothing installed".
+    std::optional<ForceEntry> entry = FindEntry(config, installedVersion);
+    if (!entry) {
+        entry = FindEntry(config, kNoVersion);
     }
-    if (!value) {
-        // "0" is both the default for unlisted versions and the entry for
-        // "nothing installed".
-        value = EntryValueByName(config, kNoVersion);
-    }
-    if (!value) {
+    if (!entry) {
         return std::nullopt;
     }
-    return ParseLeadingInt(*value);
+    return ParseLeadingInt(entry->value);
 }
 
 bool IsUpToDate(const LauncherConfig& config, std::string_view installedVersion) {
@@ -56,9 +38,8 @@ LaunchFacts GatherLaunchFacts(const LauncherConfig& config, std::string_view ins
     LaunchFacts facts;
     facts.testMode = testMode;
     facts.upToDate = IsUpToDate(config, installedVersion);
-    std::optional<int> level = ForceLevel(config, installedVersion);
-    facts.forcedUpdate = level && *level >= 1;
-    facts.uninstallFirst = level && *level >= 2;
+    facts.forcedUpdate = IsForcedUpdate(config, installedVersion);
+    facts.uninstallFirst = IsUninstallFirst(config, installedVersion);
     return facts;
 }
 
