@@ -1,0 +1,27 @@
+// Starting other programs through the shell.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ProcessResult {
+    bool started = false;    // ShellExecuteEx succeeded
+    bool finished = false;   // ended within the wait (always false with no wait)
+    DWORD exitCode = 0;      // read after the end or after the time-out's termination
+    DWORD error = 0;         // GetLastError of a failed start
+};
+
+// Starts file with parameters (passed unchanged, " /S" keeps its blank),
+// shown or hidden, in the launcher's current folder. With waitMs > 0 waits
+// that long and ends a program that outlives it.
+[[nodiscard]] ProcessResult RunProcess(const std::string& file, const std::string& parameters,
+                                       DWORD waitMs, bool hidden);
+
+// True when the program was started and, if waited for, ended in time.
+inline bool Succeeded(const ProcessResult& r, DWORD waitMs) {
+    return r.started && (waitMs == 0 || r.finished);
+}
+
+// Opens a program shown, without waiting (web links use it).
+bool ShellOpen(const std::string& file, const std::string& parameters);
