@@ -3,11 +3,13 @@
 
 #include <exception>
 
+#include "launcher/dll_search_win.h"
 #include "launcher/startup.h"
 #include "toolkit/app_win.h"
 #include "ui/progress_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystem32();
     // An error that escapes start-up ends the run with a report and code 1.
     try {
         Application& app = CreateApplication("下载器");

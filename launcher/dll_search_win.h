@@ -1,0 +1,6 @@
+// Where the launcher's libraries may come from.
+#pragma once
+
+// Limits the folders searched by every later library load to System32.
+// Call first thing in wWinMain, before anything can load a library.
+void RestrictDllSearchToSystem32();
