@@ -2,4 +2,117 @@
 
 #include <windows.h>
 
-bool DownloaderWindowExists() { return FindWindowA(kDownloaderWindowClass, nullptr) != nullptr; }
+#include <exception>
+
+#include "launcher/installed_downloader.h"
+#include "launcher/log.h"
+#include "launcher/process_win.h"
+#include "toolkit/text_win.h"
+#include "transfer/http.h"
+
+namespace {
+
+constexpr const char* kSoftwareXmlName = "\\software.xml";
+
+// mvdown.exe of the first product name that has one, or "". An empty
+// location is no folder: "\mvdown.exe" at the root of the current drive is
+// never taken for the Downloader.
+std::string FindDownloaderExe() {
+    for (std::string_view product : {kProductName, kOldProductName}) {
+        std::string location = GetInstallLocation(product);
+        if (location.empty()) {
+            continue;
+        }
+        std::string exe = location + "\\" + std::string(kDownloaderExe);
+        if (FileExists(exe)) {
+            return exe;
+        }
+    }
+    return {};
+}
+
+// The wait runs on the main thread before its message loop, or on the
+// setup job's thread: whatever this thread owns must not stall meanwhile.
+void HandlePendingMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+HWND WaitForDownloaderWindow(const HandOverTiming& timing) {
+    Sleep(timing.pollMs);
+    DWORD start = GetTickCount();
+    HWND window = nullptr;
+    while (window == nullptr || !IsWindow(window)) {
+        Sleep(timing.pollMs);
+        window = FindWindowA(kDownloaderWindowClass, nullptr);
+        HandlePendingMessages();
+        // Unsigned, so the tick count's wrap after 49 days does not matter.
+        if (GetTickCount() - start > timing.windowSearchLimitMs) {
+            WriteLog("Failed to get Tmvna_downloader_MsgWin");
+            return nullptr;
+        }
+    }
+    return window;
+}
+
+}  // namespace
+
+bool DownloaderWindowExists() {
+    return FindWindowA(kDownloaderWindowClass, nullptr) != nullptr;
+}
+
+uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::string_view serverRoot) {
+    std::string exe = FindDownloaderExe();
+    if (exe.empty()) {
+        return 0;
+    }
+    // A stale software.xml is no reason to keep the user from the Downloader.
+    try {
+        UpdateSoftwareXml(timing, serverRoot);
+    } catch (const std::exception&) {
+    }
+    WriteLog("Executing " + exe);
+    // A failed start is no failure yet: a Downloader that already runs is
+    // still found and told.
+    (void)RunProcess(exe, "/u", 0, false);
+
+    HWND window = WaitForDownloaderWindow(timing);
+    if (window == nullptr) {
+        return 0;
+    }
+    WriteLog(SendMessageLogLine(reinterpret_cast<intptr_t>(window), kHandOverMessage, gameNumber));
+    // Waits until the Downloader has taken the message; what it answers
+    // means nothing to the launcher.
+    (void)SendMessageW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0);
+    return reinterpret_cast<uintptr_t>(window);
+}
+
+void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot) {
+    const std::string url = SoftwareXmlUrl(serverRoot);
+    for (uint32_t attempt = 0; attempt < timing.refreshAttempts; ++attempt) {
+        // Asked again on every attempt; the file belongs to the current
+        // product name even when only the older one is installed.
+        std::string folder = GetInstallLocation(kProductName);
+        if (folder.empty()) {
+            // Without a folder the file would land at the root of the
+            // current drive.
+            WriteLog("update software.xml failed");
+            return;
+        }
+        if (DownloadToFile(url, folder + kSoftwareXmlName, "", nullptr, nullptr) == kHttpOk) {
+            WriteLog("software.xml updated");
+            return;
+        }
+        WriteLog("update software.xml failed");
+        if (attempt + 1 < timing.refreshAttempts) {
+            Sleep(timing.refreshPauseMs);
+        }
+    }
+}
+
+void UninstallDownloader(const std::string& folder, uint32_t waitMs) {
+    (void)RunProcess(folder + kUninstallerName, kUninstallParameters, waitMs, true);
+}

@@ -11,4 +11,6 @@ inline constexpr const char* kLogFileName = "kelto2.log";
 // Windows only (log_win.cpp).
 void WriteLog(const std::string& fileName, const std::string& text);
 
-inline void WriteLog(const std::string& text) { WriteLog(kLogFileName, text); }
+inline void WriteLog(const std::string& text) {
+    WriteLog(kLogFileName, text);
+}

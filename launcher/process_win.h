@@ -6,15 +6,17 @@
 #include <string>
 
 struct ProcessResult {
-    bool started = false;    // ShellExecuteEx succeeded
-    bool finished = false;   // ended within the wait (always false with no wait)
-    DWORD exitCode = 0;      // read after the end or after the time-out's termination
-    DWORD error = 0;         // GetLastError of a failed start
+    bool started = false;   // ShellExecuteEx succeeded
+    bool finished = false;  // ended within the wait (always false with no wait)
+    DWORD exitCode = 0;     // read after the end or after the time-out's termination
+    DWORD error = 0;        // GetLastError of a failed start
 };
 
 // Starts file with parameters (passed unchanged, " /S" keeps its blank),
 // shown or hidden, in the launcher's current folder. With waitMs > 0 waits
-// that long and ends a program that outlives it.
+// that long and ends a program that outlives it (its exit code is then 0).
+// When the shell hands the work to a program that already runs, there is
+// no process to wait for: started, not finished, exit code 0.
 [[nodiscard]] ProcessResult RunProcess(const std::string& file, const std::string& parameters,
                                        DWORD waitMs, bool hidden);
 

@@ -9,56 +9,6 @@
 
 namespace {
 
-// The Downloader's installer is 32-bit: its Uninstall keys live in the
-// registry's 32-bit view, which is where the launcher must look.
-constexpr REGSAM kView32 = KEY_WOW64_32KEY;
-constexpr REGSAM kView64 = KEY_WOW64_64KEY;
-
-std::wstring UninstallKey(std::string_view product) {
-    return ToWide(std::string(kUninstallKeyPrefix) + std::string(product));
-}
-
-bool KeyExists(std::string_view product, REGSAM view) {
-    HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), 0,
-                            KEY_QUERY_VALUE | view, &key);
-    if (rc == ERROR_SUCCESS) {
-        RegCloseKey(key);
-    }
-    return rc == ERROR_SUCCESS;
-}
-
-void DeleteKey(std::string_view product) {
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), kView32, 0);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), kView64, 0);
-}
-
-// Writes InstallLocation with exactly these bytes and this type.
-bool SetInstallLocation(std::string_view product, REGSAM view, DWORD type, const void* data,
-                        DWORD size) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    LONG rc =
-        RegSetValueExW(key, L"InstallLocation", 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
-bool SetInstallLocationText(std::string_view product, const std::string& folder) {
-    std::wstring wide = ToWide(folder);
-    return SetInstallLocation(product, kView32, REG_SZ, wide.c_str(),
-                              static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-}
-
-std::string LocalAppData() {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_LOCAL_APPDATA, FALSE);
-    return ToUtf8(buffer);
-}
-
 // ---- "InstallLocation" as the registry holds it ----
 
 constexpr char kTestProduct[] = "Kelto2测试下载器";

@@ -3,13 +3,17 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "launcher/installed_downloader.h"
 #include "toolkit/text_win.h"
 
 inline std::optional<std::string> EnvVar(const wchar_t* name) {
@@ -136,3 +140,188 @@ inline std::optional<std::string> StandinDir() {
                         "mvdown stand-ins (build/<dir>/bin)";                        \
     }                                                                                \
     const std::string var = *var##Opt
+
+// ---- The Downloader's traces outside its folder ----
+
+inline std::string LocalAppData() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_LOCAL_APPDATA, FALSE);
+    return ToUtf8(buffer);
+}
+
+// The Downloader's installer is 32-bit: its Uninstall keys live in the
+// registry's 32-bit view, which is where the launcher must look.
+inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
+inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+
+inline std::wstring UninstallKey(std::string_view product) {
+    return ToWide(std::string(kUninstallKeyPrefix) + std::string(product));
+}
+
+inline bool KeyExists(std::string_view product, REGSAM view) {
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), 0,
+                            KEY_QUERY_VALUE | view, &key);
+    if (rc == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+    return rc == ERROR_SUCCESS;
+}
+
+inline void DeleteKey(std::string_view product) {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), kView32, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), kView64, 0);
+}
+
+// Writes InstallLocation with exactly these bytes and this type.
+inline bool SetInstallLocation(std::string_view product, REGSAM view, DWORD type, const void* data,
+                               DWORD size) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, UninstallKey(product).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG rc =
+        RegSetValueExW(key, L"InstallLocation", 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+inline bool SetInstallLocationText(std::string_view product, const std::string& folder) {
+    std::wstring wide = ToWide(folder);
+    return SetInstallLocation(product, kView32, REG_SZ, wide.c_str(),
+                              static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+// ---- Process state that a test changes and must give back ----
+
+// Sets an environment variable (empty: removes it) until the end of the
+// scope; programs started meanwhile inherit it.
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const std::string& value) : name_(name), old_(EnvVar(name)) {
+        SetEnvironmentVariableW(name, value.empty() ? nullptr : ToWide(value).c_str());
+    }
+    ~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), old_ ? ToWide(*old_).c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::wstring name_;
+    std::optional<std::string> old_;
+};
+
+class ScopedCurrentFolder {
+public:
+    explicit ScopedCurrentFolder(const std::string& folder) {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+        old_ = buffer;
+        ok_ = SetCurrentDirectoryW(ToWide(folder).c_str()) != FALSE;
+    }
+    ~ScopedCurrentFolder() { SetCurrentDirectoryW(old_.c_str()); }
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring old_;
+    bool ok_ = false;
+};
+
+// ---- Logs ----
+
+// The lines of a file; "\n" ends a line, a "\r" before it is dropped.
+inline std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::optional<std::string> bytes = ReadBytes(path);
+    if (!bytes) {
+        return lines;
+    }
+    size_t start = 0;
+    while (start < bytes->size()) {
+        size_t end = bytes->find('\n', start);
+        if (end == std::string::npos) {
+            end = bytes->size();
+        }
+        std::string line = bytes->substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+inline bool HasLine(const std::vector<std::string>& lines, std::string_view line) {
+    for (const std::string& l : lines) {
+        if (l == line) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Waits until the file holds the line; false after timeoutMs.
+inline bool WaitForLine(const std::string& path, std::string_view line, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HasLine(ReadLines(path), line)) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
+// ---- Processes the tests started ----
+
+// Calls f(process handle) for every running process whose image is the file
+// at imagePath; the handle may terminate and wait.
+template <typename F>
+int ForEachProcessOf(const std::string& imagePath, F f) {
+    std::wstring image = ToWide(imagePath);
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                        entry.th32ProcessID);
+        if (process == nullptr) {
+            continue;
+        }
+        wchar_t name[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(process, 0, name, &size) &&
+            CompareStringOrdinal(name, static_cast<int>(size), image.c_str(),
+                                 static_cast<int>(image.size()), TRUE) == CSTR_EQUAL &&
+            WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            ++count;
+            f(process);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+inline int CountProcessesOf(const std::string& imagePath) {
+    return ForEachProcessOf(imagePath, [](HANDLE) {});
+}
+
+// Ends every process started from imagePath, so that its file can go.
+inline int EndProcessesOf(const std::string& imagePath) {
+    return ForEachProcessOf(imagePath, [](HANDLE process) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+    });
+}
