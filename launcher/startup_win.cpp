@@ -32,9 +32,20 @@ void TraceDecision(const LauncherConfig& config, const std::string& installed,
                (facts.testMode ? ", test mode" : "") + " -> " + LaunchOutcomeName(outcome));
 }
 
-[[noreturn]] void HandOver() {
-    // The hand-over to the running or freshly started Downloader comes here.
+// Whether the Downloader was found, started and messaged or not, the run
+// ends here: there is nothing else the launcher could do for the user.
+[[noreturn]] void HandOverAndExit() {
+    (void)RunDownloader(kGameNumber);
     ExitProcess(0);
+}
+
+// The old Downloader's uninstaller runs before the new one is fetched; its
+// outcome does not change the update path.
+void UninstallOutdated() {
+    std::string folder = GetInstalledDir();
+    if (!folder.empty()) {
+        UninstallDownloader(folder);
+    }
 }
 
 }  // namespace
@@ -54,9 +65,11 @@ ProgressWindow* StartUp(Application& app) {
     TraceDecision(config, installed, facts, outcome);
 
     if (outcome == LaunchOutcome::HandOver) {
-        HandOver();
+        HandOverAndExit();
     }
-    // The uninstall of an outdated Downloader and the progress window of the
-    // update path attach here.
+    if (outcome == LaunchOutcome::UninstallThenUpdate) {
+        UninstallOutdated();
+    }
+    // The progress window of the update path attaches here.
     return nullptr;
 }

@@ -19,6 +19,7 @@ constexpr wchar_t kWindowClass[] = L"Tmvna_downloader_MsgWin";
 
 LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kHandOverMessage) {
+        standin::AppendClockMark("handover");
         char line[96];
         std::snprintf(line, sizeof line, "msg 0x13F4 %lld %lld", static_cast<long long>(wParam),
                       static_cast<long long>(lParam));

@@ -63,12 +63,9 @@ std::string ToUtf8(const std::wstring& wide) {
     return utf8;
 }
 
-void AppendLogLine(const std::string& utf8) {
-    std::wstring path = EnvText(L"KELTO2_STANDIN_LOG");
-    if (path.empty()) {
-        return;
-    }
-    std::string line = utf8 + "\n";
+namespace {
+
+void AppendToFile(const std::wstring& path, const std::string& line) {
     // Another stand-in may hold the file for a moment: retry briefly
     // rather than lose the line.
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -83,6 +80,28 @@ void AppendLogLine(const std::string& utf8) {
         }
         Sleep(20);
     }
+}
+
+}  // namespace
+
+void AppendLogLine(const std::string& utf8) {
+    std::wstring path = EnvText(L"KELTO2_STANDIN_LOG");
+    if (!path.empty()) {
+        AppendToFile(path, utf8 + "\n");
+    }
+}
+
+void AppendClockMark(const std::string& what) {
+    std::wstring path = EnvText(L"KELTO2_STANDIN_CLOCK_LOG");
+    if (path.empty()) {
+        return;
+    }
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+    constexpr unsigned long long kUnixEpoch = 116444736000000000ull;  // in 100 ns since 1601
+    unsigned long long ms = (ticks.QuadPart - kUnixEpoch) / 10000;
+    AppendToFile(path, std::to_string(ms) + " " + what + "\n");
 }
 
 }  // namespace standin

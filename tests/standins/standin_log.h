@@ -26,4 +26,8 @@ std::string ToUtf8(const std::wstring& wide);
 // can share it; without the variable nothing is written.
 void AppendLogLine(const std::string& utf8);
 
+// For latency figures: appends "<unix time in ms> <what>" to the file named
+// by KELTO2_STANDIN_CLOCK_LOG, when set.
+void AppendClockMark(const std::string& what);
+
 }  // namespace standin

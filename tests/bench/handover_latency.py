@@ -1,0 +1,145 @@
+"""Hand-over latency of Kelto2.exe under Wine (figures, not a test).
+
+From the start of Kelto2.exe to the Downloader stand-in receiving message
+0x13F4, with the stand-in already running and the distribution server on
+loopback, beside the 200 ms of sleeps the hand-over prescribes and the start
+of a do-nothing exe under the same Wine. Run once against the test server
+and once with nginx serving the same files as the distribution server.
+
+    /usr/bin/python3 tests/bench/handover_latency.py [runs]
+"""
+
+from __future__ import annotations
+
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
+
+from winebench import Bench, DistServer, Display, WinePrefix, ini_bytes, standin_exe  # noqa: E402
+
+PRESCRIBED_SLEEPS_MS = 200
+CONFIG = "[forceupdate]\nlatest=1.6.5.2288\n"
+SOFTWARE_XML = b"<software/>\r\n"
+
+
+def nginx(root: pathlib.Path, work: pathlib.Path, port: int) -> subprocess.Popen:
+    conf = work / "nginx.conf"
+    conf.write_text(f"""
+daemon off;
+worker_processes 1;
+pid {work}/nginx.pid;
+error_log {work}/nginx-error.log;
+events {{ worker_connections 64; }}
+http {{
+    access_log {work}/nginx-access.log;
+    client_body_temp_path {work}/body;
+    proxy_temp_path {work}/proxy;
+    fastcgi_temp_path {work}/fastcgi;
+    uwsgi_temp_path {work}/uwsgi;
+    scgi_temp_path {work}/scgi;
+    server {{
+        listen 127.0.0.1:{port};
+        server_name dl.morvik.example;
+        root {root};
+    }}
+}}
+""")
+    process = subprocess.Popen(["/usr/sbin/nginx", "-c", str(conf), "-p", str(work)])
+    time.sleep(0.5)
+    if process.poll() is not None:
+        raise RuntimeError((work / "nginx-error.log").read_text())
+    return process
+
+
+def handover_ms(bench: Bench, clock_log: pathlib.Path, env: dict[str, str]) -> float:
+    clock_log.write_text("")
+    start = time.time()
+    result = bench.run_kelto(env=env, timeout=120)
+    assert result.ok, result
+    deadline = time.monotonic() + 10
+    while not clock_log.read_text().strip() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    first = clock_log.read_text().split()[0]
+    return int(first) - start * 1000
+
+
+def noop_ms(bench: Bench) -> float:
+    start = time.time()
+    result = bench.run(standin_exe("noop.exe"), timeout=60)
+    assert result.ok
+    return (time.time() - start) * 1000
+
+
+def summary(name: str, values: list[float]) -> str:
+    return (f"{name:<34} median {statistics.median(values):7.1f} ms   "
+            f"min {min(values):7.1f}   max {max(values):7.1f}")
+
+
+def measure(bench: Bench, label: str, clock_log: pathlib.Path, runs: int,
+            env: dict[str, str]) -> None:
+    handover_ms(bench, clock_log, env)  # warm-up: caches, the prefix's first start
+    latencies = [handover_ms(bench, clock_log, env) for _ in range(runs)]
+    noops = [noop_ms(bench) for _ in range(runs)]
+    overhead = [lat - PRESCRIBED_SLEEPS_MS - statistics.median(noops) for lat in latencies]
+    print(f"\n{label} ({runs} runs)")
+    print(summary("start to 0x13F4 received", latencies))
+    print(f"{'prescribed sleeps':<34} {PRESCRIBED_SLEEPS_MS:14.1f} ms")
+    print(summary("do-nothing exe, start to end", noops))
+    print(summary("launcher's own overhead", overhead) + "   (target <= 60 ms)")
+
+
+def main() -> int:
+    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+    with tempfile.TemporaryDirectory(prefix="kelto2-latency-") as tmp:
+        work = pathlib.Path(tmp)
+        display = Display()
+        prefix = WinePrefix(work / "prefix", display)
+        prefix.boot()
+        try:
+            with DistServer() as server:
+                bench = Bench(prefix, server, work)
+                bench.clean()
+                installation = bench.install_downloader("1.6.5.2288")
+                bench.serve_config(kelto=CONFIG)
+                bench.serve_software_xml(SOFTWARE_XML)
+                clock_log = work / "clock.log"
+                clock = {"KELTO2_STANDIN_CLOCK_LOG": prefix.windows_path(clock_log)}
+                # Instances the launcher starts with /u end soon; the one
+                # already running lives through the whole measurement.
+                bench.start_downloader(installation, args=("--running",),
+                                       env={**clock, "KELTO2_MVDOWN_LIFETIME_MS": "3600000"})
+                assert bench.sendmsg(0, wait_ms=10000).returncode == 0
+                env = {**clock, "KELTO2_MVDOWN_LIFETIME_MS": "1500"}
+                measure(bench, "Test server (Python)", clock_log, runs, env)
+
+                root = work / "www"
+                (root / "kelto2").mkdir(parents=True)
+                (root / "kelto2" / "kelto.dat").write_bytes(ini_bytes(CONFIG))
+                (root / "software2.xml").write_bytes(SOFTWARE_XML)
+                port = 18900 + os.getpid() % 1000
+                server_process = nginx(root, work, port)
+                try:
+                    measure(bench, "nginx as the distribution server", clock_log, runs,
+                            {**env, "http_proxy": f"http://127.0.0.1:{port}"})
+                    served = (work / "nginx-access.log").read_text().splitlines()
+                    print(f"nginx served {len(served)} requests, e.g. {served[-1] if served else ''}")
+                finally:
+                    server_process.terminate()
+                    server_process.wait(timeout=10)
+                bench.clean()
+        finally:
+            prefix.kill_all()
+            display.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
