@@ -124,13 +124,21 @@ def main() -> int:
                 (root / "kelto2").mkdir(parents=True)
                 (root / "kelto2" / "kelto.dat").write_bytes(ini_bytes(CONFIG))
                 (root / "software2.xml").write_bytes(SOFTWARE_XML)
+                # nginx's workers run as an unprivileged user: let them read.
+                for path in (work, root, root / "kelto2"):
+                    path.chmod(0o755)
+                for path in root.rglob("*"):
+                    path.chmod(0o755 if path.is_dir() else 0o644)
                 port = 18900 + os.getpid() % 1000
                 server_process = nginx(root, work, port)
                 try:
                     measure(bench, "nginx as the distribution server", clock_log, runs,
                             {**env, "http_proxy": f"http://127.0.0.1:{port}"})
                     served = (work / "nginx-access.log").read_text().splitlines()
-                    print(f"nginx served {len(served)} requests, e.g. {served[-1] if served else ''}")
+                    ok = [line for line in served if '" 200 ' in line]
+                    print(f"nginx answered {len(served)} requests, {len(ok)} with 200, e.g.")
+                    for line in served[-3:]:
+                        print("   " + line)
                 finally:
                     server_process.terminate()
                     server_process.wait(timeout=10)
