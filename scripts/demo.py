@@ -16,7 +16,7 @@ REPO = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
 
-from winebench import BUILD_DIR, Bench, DistServer, Display, WinePrefix  # noqa: E402
+from winebench import BUILD_DIR, Bench, standalone_bench  # noqa: E402
 
 TRACE = re.compile(r'OutputDebugStringA "Kelto2: (.*?)\\n"')
 
@@ -65,20 +65,10 @@ def main() -> int:
     print("Reference configuration served as /kelto2/kelto.dat (GBK):")
     print("   " + config.decode("gbk").replace("\r\n", "\n   ").rstrip())
     with tempfile.TemporaryDirectory(prefix="kelto2-demo-") as work:
-        work_dir = pathlib.Path(work)
-        display = Display()
-        prefix = WinePrefix(work_dir / "prefix", display)
         print("\nPreparing a Wine prefix ...", flush=True)
-        prefix.boot()
-        try:
-            with DistServer() as server:
-                bench = Bench(prefix, server, work_dir)
-                for title, version, running in SITUATIONS:
-                    run_situation(bench, title, version, running, config)
-                bench.clean()
-        finally:
-            prefix.kill_all()
-            display.close()
+        with standalone_bench(pathlib.Path(work)) as bench:
+            for title, version, running in SITUATIONS:
+                run_situation(bench, title, version, running, config)
     return 0
 
 

@@ -23,7 +23,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
 
-from winebench import Bench, DistServer, Display, WinePrefix, ini_bytes, standin_exe  # noqa: E402
+from winebench import Bench, ini_bytes, standalone_bench, standin_exe  # noqa: E402
 
 PRESCRIBED_SLEEPS_MS = 200
 CONFIG = "[forceupdate]\nlatest=1.6.5.2288\n"
@@ -100,52 +100,42 @@ def main() -> int:
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
     with tempfile.TemporaryDirectory(prefix="kelto2-latency-") as tmp:
         work = pathlib.Path(tmp)
-        display = Display()
-        prefix = WinePrefix(work / "prefix", display)
-        prefix.boot()
-        try:
-            with DistServer() as server:
-                bench = Bench(prefix, server, work)
-                bench.clean()
-                installation = bench.install_downloader("1.6.5.2288")
-                bench.serve_config(kelto=CONFIG)
-                bench.serve_software_xml(SOFTWARE_XML)
-                clock_log = work / "clock.log"
-                clock = {"KELTO2_STANDIN_CLOCK_LOG": prefix.windows_path(clock_log)}
-                # Instances the launcher starts with /u end soon; the one
-                # already running lives through the whole measurement.
-                bench.start_downloader(installation, args=("--running",),
-                                       env={**clock, "KELTO2_MVDOWN_LIFETIME_MS": "3600000"})
-                assert bench.sendmsg(0, wait_ms=10000).returncode == 0
-                env = {**clock, "KELTO2_MVDOWN_LIFETIME_MS": "1500"}
-                measure(bench, "Test server (Python)", clock_log, runs, env)
+        with standalone_bench(work) as bench:
+            installation = bench.install_downloader("1.6.5.2288")
+            bench.serve_config(kelto=CONFIG)
+            bench.serve_software_xml(SOFTWARE_XML)
+            clock_log = work / "clock.log"
+            clock = {"KELTO2_STANDIN_CLOCK_LOG": bench.prefix.windows_path(clock_log)}
+            # Instances the launcher starts with /u end soon; the one
+            # already running lives through the whole measurement.
+            bench.start_downloader(installation, args=("--running",),
+                                   env={**clock, "KELTO2_MVDOWN_LIFETIME_MS": "3600000"})
+            assert bench.sendmsg(0, wait_ms=10000).returncode == 0
+            env = {**clock, "KELTO2_MVDOWN_LIFETIME_MS": "1500"}
+            measure(bench, "Test server (Python)", clock_log, runs, env)
 
-                root = work / "www"
-                (root / "kelto2").mkdir(parents=True)
-                (root / "kelto2" / "kelto.dat").write_bytes(ini_bytes(CONFIG))
-                (root / "software2.xml").write_bytes(SOFTWARE_XML)
-                # nginx's workers run as an unprivileged user: let them read.
-                for path in (work, root, root / "kelto2"):
-                    path.chmod(0o755)
-                for path in root.rglob("*"):
-                    path.chmod(0o755 if path.is_dir() else 0o644)
-                port = 18900 + os.getpid() % 1000
-                server_process = nginx(root, work, port)
-                try:
-                    measure(bench, "nginx as the distribution server", clock_log, runs,
-                            {**env, "http_proxy": f"http://127.0.0.1:{port}"})
-                    served = (work / "nginx-access.log").read_text().splitlines()
-                    ok = [line for line in served if '" 200 ' in line]
-                    print(f"nginx answered {len(served)} requests, {len(ok)} with 200, e.g.")
-                    for line in served[-3:]:
-                        print("   " + line)
-                finally:
-                    server_process.terminate()
-                    server_process.wait(timeout=10)
-                bench.clean()
-        finally:
-            prefix.kill_all()
-            display.close()
+            root = work / "www"
+            (root / "kelto2").mkdir(parents=True)
+            (root / "kelto2" / "kelto.dat").write_bytes(ini_bytes(CONFIG))
+            (root / "software2.xml").write_bytes(SOFTWARE_XML)
+            # nginx's workers run as an unprivileged user: let them read.
+            for path in (work, root, root / "kelto2"):
+                path.chmod(0o755)
+            for path in root.rglob("*"):
+                path.chmod(0o755 if path.is_dir() else 0o644)
+            port = 18900 + os.getpid() % 1000
+            server_process = nginx(root, work, port)
+            try:
+                measure(bench, "nginx as the distribution server", clock_log, runs,
+                        {**env, "http_proxy": f"http://127.0.0.1:{port}"})
+                served = (work / "nginx-access.log").read_text().splitlines()
+                ok = [line for line in served if '" 200 ' in line]
+                print(f"nginx answered {len(served)} requests, {len(ok)} with 200, e.g.")
+                for line in served[-3:]:
+                    print("   " + line)
+            finally:
+                server_process.terminate()
+                server_process.wait(timeout=10)
     return 0
 
 

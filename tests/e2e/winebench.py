@@ -21,6 +21,7 @@ Environment:
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import os
 import pathlib
@@ -30,7 +31,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from typing import Iterable, Mapping, Optional, Sequence
+from typing import Iterable, Iterator, Mapping, Optional, Sequence
 
 import pytest
 
@@ -512,3 +513,21 @@ class Bench:
             self.delete_registry_key(key, view)
         self._registry_keys.clear()
         self.prefix.kill_all()
+
+
+@contextlib.contextmanager
+def standalone_bench(work_dir: pathlib.Path) -> Iterator[Bench]:
+    """A bench outside pytest (demo, benchmarks): its own display, prefix
+    and server, all ended afterwards."""
+    display = Display()
+    prefix = WinePrefix(work_dir / "prefix", display)
+    try:
+        prefix.boot()
+        with DistServer() as server:
+            bench = Bench(prefix, server, work_dir)
+            bench.clean()
+            yield bench
+            bench.clean()
+    finally:
+        prefix.kill_all()
+        display.close()

@@ -42,10 +42,8 @@ public:  // the cases' arrange steps reach in
         }
         standins_ = *standins;
         testUrl_ = *url;
-        company_ = LocalAppData() + std::string(kCompanyFolder);
-        company_.pop_back();
-        if (PathExists(company_) || KeyExists(kProductName, kView32) ||
-            KeyExists(kOldProductName, kView32)) {
+        company_ = CompanyFolder();
+        if (DownloaderAlreadyInstalled()) {
             GTEST_SKIP() << "this prefix already has a Downloader installed";
         }
         scratch_ = ScratchFolder("handover");

@@ -181,10 +181,8 @@ protected:
                             "mvdown stand-ins (build/<dir>/bin)";
         }
         standins_ = *dir;
-        company_ = LocalAppData() + std::string(kCompanyFolder);
-        company_.pop_back();
-        if (PathExists(company_) || KeyExists(kProductName, kView32) ||
-            KeyExists(kOldProductName, kView32)) {
+        company_ = CompanyFolder();
+        if (DownloaderAlreadyInstalled()) {
             GTEST_SKIP() << "this prefix already has a Downloader installed";
         }
         scratch_ = ScratchFolder("registry-install");

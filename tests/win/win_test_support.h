@@ -193,6 +193,19 @@ inline bool SetInstallLocationText(std::string_view product, const std::string& 
                               static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
 }
 
+// The company folder below the per-user application data, no trailing '\'.
+inline std::string CompanyFolder() {
+    std::string folder = LocalAppData() + std::string(kCompanyFolder);
+    folder.pop_back();
+    return folder;
+}
+
+// Tests that install stand-ins need a prefix without a Downloader of its own.
+inline bool DownloaderAlreadyInstalled() {
+    return PathExists(CompanyFolder()) || KeyExists(kProductName, kView32) ||
+           KeyExists(kOldProductName, kView32);
+}
+
 // ---- Process state that a test changes and must give back ----
 
 // Sets an environment variable (empty: removes it) until the end of the
