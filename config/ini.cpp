@@ -2,42 +2,9 @@
 
 #include "toolkit/text.h"
 
+namespace kelto {
+
 namespace {
-
-// Length of the UTF-8 sequence starting at s[pos]; a byte that starts no
-// valid sequence counts as a sequence of its own, so garbage still advances.
-size_t CodePointLength(std::string_view s, size_t pos) {
-    auto lead = static_cast<unsigned char>(s[pos]);
-    size_t len = lead < 0x80                    ? 1
-                 : lead >= 0xF0 && lead <= 0xF4 ? 4
-                 : lead >= 0xE0 && lead <= 0xEF ? 3
-                 : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                : 1;
-    if (pos + len > s.size()) {
-        return 1;
-    }
-    for (size_t i = 1; i < len; ++i) {
-        if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80) {
-            return 1;
-        }
-    }
-    return len;
-}
-
-// The longest prefix of whole characters that fits in limit GBK bytes.
-std::string_view CutToGbkSize(std::string_view s, size_t limit) {
-    size_t size = 0;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t cost = static_cast<unsigned char>(s[pos]) < 0x80 ? 1 : 2;
-        if (size + cost > limit) {
-            break;
-        }
-        size += cost;
-        pos += CodePointLength(s, pos);
-    }
-    return s.substr(0, pos);
-}
 
 std::string_view Unquoted(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -55,7 +22,7 @@ IniLine ParseEntry(std::string_view line) {
         return entry;
     }
     entry.key = TrimBlanks(line.substr(0, eq));
-    entry.value = CutToGbkSize(Unquoted(TrimBlanks(line.substr(eq + 1))), kIniValueLimit);
+    entry.value = CutToGbkSize(Unquoted(TrimBlanks(line.substr(eq + 1))), kIniValueLimit).text;
     entry.hasValue = true;
     return entry;
 }
@@ -85,14 +52,13 @@ std::string_view SkipLeadingBlanks(std::string_view line) {
 }
 
 const IniLine* FindLine(const IniDocument& doc, std::string_view section, std::string_view key) {
-    for (const IniSection& s : doc.sections) {
-        if (!EqualsIgnoreAsciiCase(s.name, section)) {
-            continue;
-        }
-        for (const IniLine& line : s.lines) {
-            if (EqualsIgnoreAsciiCase(line.key, key)) {
-                return &line;
-            }
+    const IniSection* s = FindIniSection(doc, section);
+    if (!s) {
+        return nullptr;
+    }
+    for (const IniLine& line : s->lines) {
+        if (EqualsIgnoreAsciiCase(line.key, key)) {
+            return &line;
         }
     }
     return nullptr;
@@ -104,17 +70,9 @@ std::string ListingEntry(const IniLine& line) {
 
 }  // namespace
 
-size_t IniEncodedSize(std::string_view utf8Text) {
-    size_t size = 0;
-    for (size_t pos = 0; pos < utf8Text.size(); pos += CodePointLength(utf8Text, pos)) {
-        size += static_cast<unsigned char>(utf8Text[pos]) < 0x80 ? 1 : 2;
-    }
-    return size;
-}
-
 IniDocument ParseIni(std::string_view utf8Text) {
     constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-    if (StartsWith(utf8Text, kUtf8Bom)) {
+    if (utf8Text.starts_with(kUtf8Bom)) {
         utf8Text.remove_prefix(kUtf8Bom.size());
     }
     IniDocument doc;
@@ -138,6 +96,17 @@ IniDocument ParseIni(std::string_view utf8Text) {
     return doc;
 }
 
+// The platform's INI service reads only the first section of a name, and
+// files written for it may rely on that: a repeated header hides its keys.
+const IniSection* FindIniSection(const IniDocument& doc, std::string_view section) {
+    for (const IniSection& s : doc.sections) {
+        if (EqualsIgnoreAsciiCase(s.name, section)) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
 std::optional<std::string> IniReadString(const IniDocument& doc, std::string_view section,
                                          std::string_view key) {
     const IniLine* line = FindLine(doc, section, key);
@@ -158,20 +127,21 @@ std::optional<int> IniReadInt(const IniDocument& doc, std::string_view section,
 
 std::vector<std::string> IniSectionEntries(const IniDocument& doc, std::string_view section) {
     std::vector<std::string> entries;
+    const IniSection* s = FindIniSection(doc, section);
+    if (!s) {
+        return entries;
+    }
     size_t used = 1;  // the listing's final terminator
-    for (const IniSection& s : doc.sections) {
-        if (!EqualsIgnoreAsciiCase(s.name, section)) {
-            continue;
+    for (const IniLine& line : s->lines) {
+        std::string entry = ListingEntry(line);
+        size_t cost = GbkSize(entry) + 1;
+        if (used + cost > kIniSectionLimit) {
+            break;
         }
-        for (const IniLine& line : s.lines) {
-            std::string entry = ListingEntry(line);
-            size_t cost = IniEncodedSize(entry) + 1;
-            if (used + cost > kIniSectionLimit) {
-                return entries;
-            }
-            used += cost;
-            entries.push_back(std::move(entry));
-        }
+        used += cost;
+        entries.push_back(std::move(entry));
     }
     return entries;
 }
+
+}  // namespace kelto

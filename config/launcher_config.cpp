@@ -5,6 +5,8 @@
 #include "config/ini.h"
 #include "toolkit/text.h"
 
+namespace kelto {
+
 std::string DefaultSetupUrl() {
     return std::string(kServerRoot) + "/download/mvsetup.exe";
 }
@@ -79,12 +81,8 @@ void MergeForceUpdate(LauncherConfig& c, const IniDocument& doc) {
         return;
     }
     std::unordered_map<std::string, const IniLine*> firstLine;
-    for (const IniSection& section : doc.sections) {
-        if (EqualsIgnoreAsciiCase(section.name, kForceUpdateSection)) {
-            for (const IniLine& line : section.lines) {
-                firstLine.try_emplace(AsciiLowered(line.key), &line);
-            }
-        }
+    for (const IniLine& line : FindIniSection(doc, kForceUpdateSection)->lines) {
+        firstLine.try_emplace(AsciiLowered(line.key), &line);
     }
     std::unordered_map<std::string, size_t> position;
     for (size_t i = 0; i < c.forceupdate.size(); ++i) {
@@ -168,3 +166,5 @@ ColorValue parseColor(std::string_view text) {
     }
     return color;
 }
+
+}  // namespace kelto

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
-using ColorValue = uint32_t;  // 0x00BBGGRR, the COLORREF layout
+#include "toolkit/product.h"
 
-inline constexpr std::string_view kServerRoot = KELTO2_SERVER_ROOT;
+namespace kelto {
+
+using ColorValue = uint32_t;  // 0x00BBGGRR, the COLORREF layout
 
 struct LauncherConfig {
     std::vector<std::string> forceupdate;  // "name=value" lines
@@ -60,10 +62,6 @@ std::string DefaultSetupUrl();  // server root + "/download/mvsetup.exe"
 // entry of the same name in place or are appended.
 void LoadFromText(LauncherConfig& config, std::string_view utf8Text);
 
-// Loads a GBK configuration file from disk; a missing or unreadable file
-// changes nothing. Windows only (config_win.cpp).
-void LoadFromFile(LauncherConfig& config, const std::string& path);
-
 struct ForceEntry {
     size_t index;       // position in config.forceupdate
     std::string value;  // text after the first '='
@@ -78,3 +76,5 @@ std::string SetupPackageUrl(const LauncherConfig& config);
 
 // "#rrggbb" to a colour value; white when the text does not start with '#'.
 ColorValue parseColor(std::string_view text);
+
+}  // namespace kelto

@@ -1,6 +1,8 @@
 #include "config/remote_config.h"
 
-#include "config/launcher_config.h"
+#include "toolkit/product.h"
+
+namespace kelto {
 
 std::string DefaultConfigBaseUrl() { return std::string(kServerRoot) + "/kelto2/"; }
 
@@ -13,3 +15,5 @@ std::string ConfigFileUrl(std::string_view baseUrl, std::string_view fileName) {
     url += fileName;
     return url;
 }
+
+}  // namespace kelto

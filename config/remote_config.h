@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-struct LauncherConfig;
+namespace kelto {
 
 inline constexpr std::string_view kGeneralConfigName = "kelto.dat";
 
@@ -14,7 +14,4 @@ std::string GameConfigName(int gameNumber);  // "games/9.dat" for game 9
 // The base URL joined unchanged with a file name: no '/' added or removed.
 std::string ConfigFileUrl(std::string_view baseUrl, std::string_view fileName);
 
-// Loads the general file, then the game's file, over config; each only when
-// it arrived with status 200. baseUrl empty means the default base.
-// Windows only (remote_config_win.cpp).
-void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl);
+}  // namespace kelto

@@ -2,18 +2,22 @@
 
 #include "toolkit/text.h"
 
-static bool IsSeparator(char c) {
+namespace kelto {
+
+namespace {
+
+bool IsSeparator(char c) {
     auto u = static_cast<unsigned char>(c);
     return u >= 1 && u <= 32;
 }
 
-static bool IsEmptyQuotePair(std::string_view s, size_t pos) {
+bool IsEmptyQuotePair(std::string_view s, size_t pos) {
     return pos + 1 < s.size() && s[pos] == '"' && s[pos + 1] == '"';
 }
 
 // Skips blanks and control characters, and "" pairs met where an argument
 // would start: such a pair stands for nothing, not for an empty argument.
-static size_t SkipSeparators(std::string_view s, size_t pos) {
+size_t SkipSeparators(std::string_view s, size_t pos) {
     for (;;) {
         while (pos < s.size() && IsSeparator(s[pos])) {
             ++pos;
@@ -25,7 +29,7 @@ static size_t SkipSeparators(std::string_view s, size_t pos) {
     }
 }
 
-static size_t ArgumentEnd(std::string_view s, size_t pos) {
+size_t ArgumentEnd(std::string_view s, size_t pos) {
     while (pos < s.size() && !IsSeparator(s[pos])) {
         if (s[pos] == '"') {
             size_t close = s.find('"', pos + 1);
@@ -36,6 +40,8 @@ static size_t ArgumentEnd(std::string_view s, size_t pos) {
     }
     return pos;
 }
+
+}  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     std::string_view s = commandLine.substr(0, commandLine.find('\0'));
@@ -65,8 +71,10 @@ bool CommandLineHasSwitch(const std::vector<std::string>& args, std::string_view
 }
 
 std::string BaseUrlArgument(const std::vector<std::string>& args) {
-    if (args.size() >= 2 && StartsWith(args[1], "http://")) {
+    if (args.size() >= 2 && args[1].starts_with("http://")) {
         return args[1];
     }
     return {};
 }
+
+}  // namespace kelto

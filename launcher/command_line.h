@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kelto {
+
 // Splits at runs of characters 1..32 (an empty "" pair between arguments
 // belongs to such a run). A double quote opens a stretch up to the next one,
 // blanks included; an argument both starting and ending with a quote (length
@@ -18,3 +20,5 @@ bool CommandLineHasSwitch(const std::vector<std::string>& args, std::string_view
 // The first argument when it begins with "http://" (exactly, lower case),
 // else the empty text.
 std::string BaseUrlArgument(const std::vector<std::string>& args);
+
+}  // namespace kelto

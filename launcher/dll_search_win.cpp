@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace kelto {
+
 // The launcher runs elevated and is mostly started from a download folder,
 // where a web page may have dropped a wininet.dll or version.dll. Windows
 // looks beside the exe, and in the current folder, for any library that is
@@ -24,3 +26,5 @@ void RestrictDllSearchToSystem32() {
     }
     SetDllDirectoryW(L"");
 }
+
+}  // namespace kelto

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-std::string SendMessageLogLine(int64_t window, unsigned message, int gameNumber) {
+namespace kelto {
+
+std::string SendMessageLogLine(int64_t window, uint32_t message, int gameNumber) {
     // The original 32-bit program printed the handle with "%d": a 64-bit
     // handle keeps only its low 32 bits, read as signed, so that traces of
     // both builds look alike. Windows hands out window handles that fit.
@@ -14,5 +16,7 @@ std::string SendMessageLogLine(int64_t window, unsigned message, int gameNumber)
 }
 
 std::string SoftwareXmlUrl(std::string_view serverRoot) {
-    return std::string(serverRoot) + kSoftwareXmlPath;
+    return std::string(serverRoot) + std::string(kSoftwareXmlPath);
 }
+
+}  // namespace kelto

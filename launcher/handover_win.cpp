@@ -1,35 +1,19 @@
-#include "launcher/handover.h"
+#include "launcher/handover_win.h"
 
 #include <windows.h>
 
 #include <exception>
 
-#include "launcher/installed_downloader.h"
-#include "launcher/log.h"
-#include "launcher/process_win.h"
+#include "launcher/installed_downloader_win.h"
+#include "toolkit/log_win.h"
+#include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
-#include "transfer/http.h"
+#include "toolkit/trace_win.h"
+#include "transfer/http_win.h"
+
+namespace kelto {
 
 namespace {
-
-constexpr const char* kSoftwareXmlName = "\\software.xml";
-
-// mvdown.exe of the first product name that has one, or "". An empty
-// location is no folder: "\mvdown.exe" at the root of the current drive is
-// never taken for the Downloader.
-std::string FindDownloaderExe() {
-    for (std::string_view product : {kProductName, kOldProductName}) {
-        std::string location = GetInstallLocation(product);
-        if (location.empty()) {
-            continue;
-        }
-        std::string exe = location + "\\" + std::string(kDownloaderExe);
-        if (FileExists(exe)) {
-            return exe;
-        }
-    }
-    return {};
-}
 
 // The wait runs on the main thread before its message loop, or on the
 // setup job's thread: whatever this thread owns must not stall meanwhile.
@@ -41,13 +25,17 @@ void HandlePendingMessages() {
     }
 }
 
+HWND FindDownloaderWindow() {
+    return FindWindowW(ToWide(kDownloaderWindowClass).c_str(), nullptr);
+}
+
 HWND WaitForDownloaderWindow(const HandOverTiming& timing) {
     Sleep(timing.pollMs);
     DWORD start = GetTickCount();
     HWND window = nullptr;
     while (window == nullptr || !IsWindow(window)) {
         Sleep(timing.pollMs);
-        window = FindWindowA(kDownloaderWindowClass, nullptr);
+        window = FindDownloaderWindow();
         HandlePendingMessages();
         // Unsigned, so the tick count's wrap after 49 days does not matter.
         if (GetTickCount() - start > timing.windowSearchLimitMs) {
@@ -61,7 +49,7 @@ HWND WaitForDownloaderWindow(const HandOverTiming& timing) {
 }  // namespace
 
 bool DownloaderWindowExists() {
-    return FindWindowA(kDownloaderWindowClass, nullptr) != nullptr;
+    return FindDownloaderWindow() != nullptr;
 }
 
 uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::string_view serverRoot) {
@@ -83,10 +71,15 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     if (window == nullptr) {
         return 0;
     }
+    TraceStep("Downloader window found");
     WriteLog(SendMessageLogLine(reinterpret_cast<intptr_t>(window), kHandOverMessage, gameNumber));
     // Waits until the Downloader has taken the message; what it answers
-    // means nothing to the launcher.
-    (void)SendMessageW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0);
+    // means nothing to the launcher. Only a Downloader that stops answering
+    // is given up on.
+    DWORD_PTR ignored = 0;
+    (void)SendMessageTimeoutW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0,
+                              SMTO_ABORTIFHUNG, timing.hungSendLimitMs, &ignored);
+    TraceStep("hand-over message sent");
     return reinterpret_cast<uintptr_t>(window);
 }
 
@@ -102,7 +95,8 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
             WriteLog("update software.xml failed");
             return;
         }
-        if (DownloadToFile(url, folder + kSoftwareXmlName, "", nullptr, nullptr) == kHttpOk) {
+        std::string path = folder + "\\" + std::string(kSoftwareXmlName);
+        if (DownloadToFile(url, path, "", nullptr, nullptr) == kHttpOk) {
             WriteLog("software.xml updated");
             return;
         }
@@ -114,5 +108,8 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
 }
 
 void UninstallDownloader(const std::string& folder, uint32_t waitMs) {
-    (void)RunProcess(folder + kUninstallerName, kUninstallParameters, waitMs, true);
+    (void)RunProcess(folder + std::string(kUninstallerName), std::string(kUninstallParameters),
+                     waitMs, true);
 }
+
+}  // namespace kelto

@@ -1,5 +1,9 @@
 #include "launcher/installed_downloader.h"
 
+#include "toolkit/product.h"
+
+namespace kelto {
+
 std::string InstallCandidate(std::string_view baseFolder, std::string_view productName) {
     std::string path(baseFolder);
     path += kCompanyFolder;
@@ -14,3 +18,5 @@ std::string FolderOfPath(std::string_view path) {
     }
     return std::string(path.substr(0, last + 1));
 }
+
+}  // namespace kelto

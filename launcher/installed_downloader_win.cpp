@@ -1,4 +1,4 @@
-#include "launcher/installed_downloader.h"
+#include "launcher/installed_downloader_win.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "launcher/version.h"
+#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
+#include "toolkit/product.h"
 #include "toolkit/text_win.h"
+
+namespace kelto {
 
 namespace {
 
@@ -100,21 +104,6 @@ std::string UninstallLocation(std::string_view productName) {
     return ReadInstallLocation(key.Get());
 }
 
-// The path of mvdown.exe of the first product name that has one, or "".
-std::string FindInstalledExe() {
-    for (std::string_view name : {kProductName, kOldProductName}) {
-        std::string location = GetInstallLocation(name);
-        if (location.empty()) {
-            continue;  // never probe "\mvdown.exe" at the root of the current drive
-        }
-        std::string exe = JoinExe(location);
-        if (FileExists(exe)) {
-            return exe;
-        }
-    }
-    return {};
-}
-
 std::wstring OwnModulePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -156,11 +145,6 @@ std::string GetSpecialFolder(int csidl) {
     return ToUtf8(buffer.data());
 }
 
-bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string GetInstallLocation(std::string_view productName) {
     std::string base = BaseFolder();
     if (!base.empty()) {
@@ -173,13 +157,27 @@ std::string GetInstallLocation(std::string_view productName) {
     return UninstallLocation(productName);
 }
 
+std::string FindDownloaderExe() {
+    for (std::string_view name : {kProductName, kOldProductName}) {
+        std::string location = GetInstallLocation(name);
+        if (location.empty()) {
+            continue;  // never probe "\mvdown.exe" at the root of the current drive
+        }
+        std::string exe = JoinExe(location);
+        if (FileExists(exe)) {
+            return exe;
+        }
+    }
+    return {};
+}
+
 std::string GetInstalledVersion() {
-    std::string exe = FindInstalledExe();
+    std::string exe = FindDownloaderExe();
     return exe.empty() ? std::string(kNoVersion) : GetFileVersionText(exe);
 }
 
 std::string GetInstalledDir() {
-    std::string exe = FindInstalledExe();
+    std::string exe = FindDownloaderExe();
     return exe.empty() ? std::string() : FolderOfPath(exe);
 }
 
@@ -212,3 +210,5 @@ std::string GetFileVersionText(const std::string& path) {
                    HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS)};
     return FormatVersion(v);
 }
+
+}  // namespace kelto

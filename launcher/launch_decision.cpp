@@ -4,6 +4,8 @@
 #include "launcher/version.h"
 #include "toolkit/text.h"
 
+namespace kelto {
+
 std::optional<int> ForceLevel(const LauncherConfig& config, std::string_view installedVersion) {
     // An empty version finds no entry of its own. "0" is both the default
     // for unlisted versions and the entry for "nothing installed".
@@ -67,3 +69,5 @@ const char* LaunchOutcomeName(LaunchOutcome outcome) {
     }
     return "unknown";
 }
+
+}  // namespace kelto

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string_view>
 
-struct LauncherConfig;
+namespace kelto {
 
-inline constexpr int kGameNumber = 9;
+struct LauncherConfig;
 
 // The force level for an installed version text: the entry of that name, else
 // the entry named "0", else none.
@@ -34,3 +34,5 @@ LaunchFacts GatherLaunchFacts(const LauncherConfig& config, std::string_view ins
                               bool testMode);
 
 const char* LaunchOutcomeName(LaunchOutcome outcome);
+
+}  // namespace kelto

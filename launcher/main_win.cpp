@@ -4,15 +4,19 @@
 #include <exception>
 
 #include "launcher/dll_search_win.h"
-#include "launcher/startup.h"
+#include "launcher/startup_win.h"
 #include "toolkit/app_win.h"
-#include "ui/progress_window.h"
+#include "toolkit/product.h"
+#include "toolkit/trace_win.h"
+#include "ui/progress_window_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace kelto;
     RestrictDllSearchToSystem32();
+    TraceStep("start");
     // An error that escapes start-up ends the run with a report and code 1.
     try {
-        Application& app = CreateApplication("下载器");
+        Application& app = CreateApplication(std::string(kApplicationCaption));
         CurrentProgressWindow = StartUp(app);
         if (CurrentProgressWindow) {
             RunMessageLoop(app);

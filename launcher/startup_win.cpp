@@ -1,19 +1,19 @@
-#include "launcher/startup.h"
+#include "launcher/startup_win.h"
 
 #include <windows.h>
 
-#include <memory>
-
-#include "config/remote_config.h"
+#include "config/remote_config_win.h"
 #include "launcher/command_line.h"
-#include "launcher/handover.h"
-#include "launcher/installed_downloader.h"
+#include "launcher/handover_win.h"
+#include "launcher/installed_downloader_win.h"
 #include "launcher/launch_decision.h"
+#include "launcher/version.h"
 #include "toolkit/app_win.h"
+#include "toolkit/product.h"
 #include "toolkit/text_win.h"
-#include "ui/progress_window.h"
+#include "ui/progress_window_win.h"
 
-ProgressWindow* CurrentProgressWindow = nullptr;
+namespace kelto {
 
 namespace {
 
@@ -51,9 +51,8 @@ void UninstallOutdated() {
 }  // namespace
 
 ProgressWindow* StartUp(Application& app) {
-    // The record lives until the process ends: the worker thread reaches it.
-    auto window = std::make_unique<ProgressWindow>();
-    LauncherConfig& config = window->Config;
+    ProgressWindow& window = NewProgressWindow();
+    LauncherConfig& config = window.Config;
 
     std::vector<std::string> args = ProcessArguments();
     FetchRemoteConfig(config, BaseUrlArgument(args));
@@ -73,3 +72,5 @@ ProgressWindow* StartUp(Application& app) {
     // The progress window of the update path attaches here.
     return nullptr;
 }
+
+}  // namespace kelto

@@ -4,6 +4,8 @@
 
 #include "toolkit/text.h"
 
+namespace kelto {
+
 VersionValue ParseVersion(std::string_view text) {
     std::vector<std::string_view> pieces;
     if (!text.empty()) {
@@ -31,9 +33,13 @@ VersionValue ParseVersion(std::string_view text) {
     return v;
 }
 
-static int CompareField(uint16_t a, uint16_t b) {
+namespace {
+
+int CompareField(uint16_t a, uint16_t b) {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
+
+}  // namespace
 
 int CompareVersion(const VersionValue& a, const VersionValue& b) {
     if (int c = CompareField(a.major, b.major)) {
@@ -54,3 +60,5 @@ std::string FormatVersion(const VersionValue& v) {
                   int{v.build});
     return buf;
 }
+
+}  // namespace kelto

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace kelto {
+
 struct VersionValue {
     uint16_t major = 0;
     uint16_t minor = 0;
@@ -25,3 +27,5 @@ int CompareVersion(const VersionValue& a, const VersionValue& b);
 
 // "%d.%d.%d.%d" of the four fields.
 std::string FormatVersion(const VersionValue& v);
+
+}  // namespace kelto

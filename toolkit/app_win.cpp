@@ -6,6 +6,8 @@
 
 #include "toolkit/text_win.h"
 
+namespace kelto {
+
 namespace {
 std::unique_ptr<Application> gApplication;
 }
@@ -36,3 +38,5 @@ void ShowFatalError(const std::string& message) {
 void DebugTrace(const std::string& line) {
     OutputDebugStringW(ToWide("Kelto2: " + line + "\n").c_str());
 }
+
+}  // namespace kelto

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace kelto {
+
 struct Application {
     std::string caption;
 };
@@ -17,5 +19,7 @@ int RunMessageLoop(Application& app);
 // The general error handler's report: a system-modal box with the message.
 void ShowFatalError(const std::string& message);
 
-// A line for a debugger (DebugView, or WINEDEBUG=+debugstr under Wine).
+// A line for a debugger (DebugView, or WINEDEBUG=warn+seh under Wine).
 void DebugTrace(const std::string& line);
+
+}  // namespace kelto

@@ -7,6 +7,8 @@
 
 #include <utility>
 
+namespace kelto {
+
 template <typename Traits>
 class OwnedHandle {
 public:
@@ -75,3 +77,5 @@ using RegKey = OwnedHandle<RegKeyTraits>;
 using FileHandle = OwnedHandle<FileHandleTraits>;
 using InternetHandle = OwnedHandle<InternetHandleTraits>;
 using ProcessHandle = OwnedHandle<KernelHandleTraits>;
+
+}  // namespace kelto

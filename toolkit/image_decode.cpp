@@ -12,6 +12,8 @@
 
 #include "toolkit/text.h"
 
+namespace kelto {
+
 // Both libraries report errors by longjmp. Every call into them that can fail
 // therefore runs inside a small function that does its own setjmp and holds
 // nothing with a destructor; the objects that must be released (the library
@@ -359,3 +361,5 @@ Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> byte
     }
     return {};
 }
+
+}  // namespace kelto

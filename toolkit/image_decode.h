@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kelto {
+
 // A decoded picture: rows top-down, 4 bytes per pixel in the order B G R A
 // (a top-down 32-bit DIB). Alpha is 255 for formats without transparency.
 // Empty (0 by 0, no pixels) when nothing decoded.
@@ -40,3 +42,5 @@ ImageFormat ImageFormatForExtension(std::string_view extension);
 
 // Decodes by the URL's extension; an unknown extension gives an empty Image.
 Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> bytes);
+
+}  // namespace kelto

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace kelto {
+
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -27,13 +29,13 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, std::min(s.size(), prefix.size())) == prefix;
-}
+namespace {
 
-static bool IsBlank(char c) {
+bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
+
+}  // namespace
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) {
@@ -65,6 +67,47 @@ int32_t ParseLeadingInt(std::string_view s) {
     return static_cast<int32_t>(std::min(magnitude, kLimit - 1));
 }
 
+size_t Utf8CharLength(std::string_view s, size_t pos) {
+    auto lead = static_cast<unsigned char>(s[pos]);
+    size_t len = lead < 0x80                    ? 1
+                 : lead >= 0xF0 && lead <= 0xF4 ? 4
+                 : lead >= 0xE0 && lead <= 0xEF ? 3
+                 : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                : 1;
+    if (pos + len > s.size()) {
+        return 1;
+    }
+    for (size_t i = 1; i < len; ++i) {
+        if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80) {
+            return 1;
+        }
+    }
+    return len;
+}
+
+size_t GbkSize(std::string_view utf8) {
+    size_t size = 0;
+    for (size_t pos = 0; pos < utf8.size(); pos += Utf8CharLength(utf8, pos)) {
+        size += GbkCharSize(utf8[pos]);
+    }
+    return size;
+}
+
+GbkCut CutToGbkSize(std::string_view utf8, size_t limit) {
+    GbkCut cut;
+    size_t pos = 0;
+    while (pos < utf8.size()) {
+        size_t cost = GbkCharSize(utf8[pos]);
+        if (cut.size + cost > limit) {
+            break;
+        }
+        cut.size += cost;
+        pos += Utf8CharLength(utf8, pos);
+    }
+    cut.text = utf8.substr(0, pos);
+    return cut;
+}
+
 std::vector<std::string_view> SplitText(std::string_view s, char sep) {
     std::vector<std::string_view> pieces;
     size_t start = 0;
@@ -78,3 +121,5 @@ std::vector<std::string_view> SplitText(std::string_view s, char sep) {
         start = end + 1;
     }
 }
+
+}  // namespace kelto

@@ -4,6 +4,8 @@
 
 #include <climits>
 
+namespace kelto {
+
 namespace {
 
 // MultiByteToWideChar and WideCharToMultiByte take int lengths; longer input
@@ -64,3 +66,5 @@ std::string Utf8ToGbk(std::string_view utf8) {
 std::string Utf8ToAnsi(std::string_view utf8) {
     return CodePageFromWide(ToWide(utf8), CP_ACP);
 }
+
+}  // namespace kelto

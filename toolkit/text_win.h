@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace kelto {
+
 inline constexpr unsigned kGbkCodePage = 936;
 
 std::wstring ToWide(std::string_view utf8);
@@ -20,3 +22,5 @@ std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 // The system ANSI code page, for files that other programs read as ANSI.
 std::string Utf8ToAnsi(std::string_view utf8);
+
+}  // namespace kelto

@@ -5,12 +5,19 @@
 #include <stdexcept>
 
 #include "toolkit/text.h"
+#include "transfer/http_internal.h"
+
+namespace kelto {
+
+void MemorySink::Reserve(size_t bytes) {
+    bytes_.reserve(std::min(bytes, limit_));
+}
 
 bool MemorySink::Append(const uint8_t* data, size_t size) {
     if (size == 0) {
         return true;
     }
-    if (size > bytes_.max_size() - bytes_.size()) {
+    if (size > limit_ - bytes_.size()) {
         return false;
     }
     // A body too big for memory is a failed transfer, not a crash.
@@ -59,3 +66,5 @@ std::vector<std::string> SplitHeaderLines(const std::string& raw) {
     }
     return lines;
 }
+
+}  // namespace kelto

@@ -1,13 +1,15 @@
-#include "transfer/http.h"
 #include "transfer/http_win.h"
 
-#include <algorithm>
-#include <climits>
 #include <exception>
 #include <vector>
 
+#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
+#include "transfer/http_internal.h"
+
+namespace kelto {
 
 namespace {
 
@@ -16,42 +18,7 @@ void SleepPause(DWORD milliseconds) {
     Sleep(milliseconds);
 }
 
-HttpPauseFunction g_pause = SleepPause;
-
-// Holds the reads to one per pause period. The pause after a read is what is
-// left of the period once the read and the callback have run, so the
-// platform's cost per read does not come on top of it; a slow read that
-// overruns the period is followed by no pause and the schedule starts anew.
-class ReadPacer {
-public:
-    ReadPacer() {
-        QueryPerformanceFrequency(&frequency_);
-        periodStart_ = NowMs();
-    }
-
-    void Pause() {
-        double deadline = periodStart_ + kPeriodMs;
-        double wait = std::clamp(deadline - NowMs(), 0.0, kPeriodMs);
-        if (DWORD ms = static_cast<DWORD>(wait + 0.5)) {
-            g_pause(ms);
-        }
-        double now = NowMs();
-        bool onSchedule = now - deadline < kPeriodMs && deadline - now < kPeriodMs;
-        periodStart_ = onSchedule ? deadline : now;
-    }
-
-private:
-    static constexpr double kPeriodMs = kReadPauseMs;
-
-    double NowMs() const {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency_.QuadPart);
-    }
-
-    LARGE_INTEGER frequency_;
-    double periodStart_ = 0;
-};
+HttpPauseFunction gPause = SleepPause;
 
 // The reload flags keep a cached copy from standing in for the server's
 // current file; redirects, cookies and the proxy stay the platform's.
@@ -70,6 +37,7 @@ int32_t ClampToInt32(int64_t n) {
 Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
                std::vector<std::string>* headers, ProgressCallback callback) {
     Transfer result;
+    TraceStep("GET " + url);
     InternetHandle root(
         InternetOpenW(ToWide(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!root.IsValid()) {
@@ -81,6 +49,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
         return result;
     }
     uint32_t startTick = GetTickCount();
+    TraceStep("opened");
     if (headers) {
         *headers = SplitHeaderLines(QueryInfoText(request.Get(), HTTP_QUERY_RAW_HEADERS_CRLF));
     }
@@ -96,7 +65,6 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     std::vector<uint8_t> buffer(kReadChunk);
     int64_t received = 0;
     bool readFailed = false;
-    ReadPacer pacer;
     for (;;) {
         DWORD got = 0;
         if (!InternetReadFile(request.Get(), buffer.data(), kReadChunk, &got)) {
@@ -115,57 +83,33 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
             result.stopped = true;
             break;
         }
-        pacer.Pause();
+        gPause(kReadPauseMs);
     }
     result.complete = !result.stopped && TransferIsComplete(readFailed, contentLength, received);
+    TraceStep("read " + std::to_string(received) + " bytes, status " +
+              std::to_string(result.status));
     // The request handle closes before the root handle (declaration order).
     return result;
 }
 
-bool WriteAll(HANDLE file, const std::vector<uint8_t>& bytes) {
-    constexpr size_t kMaxWrite = 1u << 30;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        size_t want = bytes.size() - done;
-        DWORD chunk = static_cast<DWORD>(want < kMaxWrite ? want : kMaxWrite);
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-            return false;
-        }
-        done += written;
+// Streams the body into the staged file as it arrives, so that a large
+// Setup package never needs its size in memory.
+class StagedFileSink final : public ByteSink {
+public:
+    explicit StagedFileSink(StagedFile& file) : file_(file) {}
+    [[nodiscard]] bool Append(const uint8_t* data, size_t size) override {
+        return file_.Write(data, size);
     }
-    return true;
-}
 
-// Writes a sibling first and moves it over the target, so that a failed
-// write never leaves half a file where a whole one is expected.
-[[nodiscard]] bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::wstring target = ToWide(path);
-    std::wstring temp = target + L".part";
-    {
-        FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.IsValid()) {
-            return false;
-        }
-        if (!WriteAll(file.Get(), bytes)) {
-            file.Close();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
-}
+private:
+    StagedFile& file_;
+};
 
 }  // namespace
 
 HttpPauseFunction SetHttpPauseForTesting(HttpPauseFunction pause) {
-    HttpPauseFunction previous = g_pause;
-    g_pause = pause ? pause : SleepPause;
+    HttpPauseFunction previous = gPause;
+    gPause = pause ? pause : SleepPause;
     return previous;
 }
 
@@ -201,13 +145,18 @@ int32_t HttpGet(const std::string& url, ByteSink& sink, const std::string& agent
 
 int32_t DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
                        std::vector<std::string>* headers, ProgressCallback callback) {
-    MemorySink body;
-    Transfer t = Fetch(url, body, agent, headers, callback);
+    // The request is made even when the file cannot be written: the server
+    // sees the same requests, and the status tells the body was not kept.
+    StagedFile file(path);
+    StagedFileSink sink(file);
+    Transfer t = Fetch(url, sink, agent, headers, callback);
     if (t.stopped || !t.complete) {
         return kHttpNoResponse;  // no whole body, so no file, whatever the status
     }
     if (t.status != kHttpOk) {
         return t.status;
     }
-    return ReplaceFile(path, body.Bytes()) ? kHttpOk : kHttpNoResponse;
+    return file.Commit() ? kHttpOk : kHttpNoResponse;
 }
+
+}  // namespace kelto

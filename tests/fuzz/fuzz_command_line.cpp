@@ -8,6 +8,8 @@
 #include "launcher/command_line.h"
 #include "toolkit/text.h"
 
+using namespace kelto;
+
 namespace {
 
 bool HasSeparator(const std::string& s) {
@@ -47,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string base = BaseUrlArgument(args);
     FUZZ_CHECK(base.empty() ||
-               (args.size() >= 2 && base == args[1] && StartsWith(base, "http://")));
+               (args.size() >= 2 && base == args[1] && base.starts_with("http://")));
 
     if (CommandLineHasSwitch(args, "testui")) {
         bool seen = false;

@@ -7,6 +7,8 @@
 #include "fuzz_check.h"
 #include "toolkit/image_decode.h"
 
+using namespace kelto;
+
 namespace {
 
 void CheckImage(const Image& image) {

@@ -11,6 +11,8 @@
 #include "launcher/launch_decision.h"
 #include "toolkit/text.h"
 
+using namespace kelto;
+
 namespace {
 
 int g_probeCalls = 0;
@@ -29,12 +31,12 @@ void CheckDocument(const IniDocument& doc) {
         for (const IniLine& line : section.lines) {
             FUZZ_CHECK(!HasLineBreakOrNul(line.key) && !HasLineBreakOrNul(line.value));
             FUZZ_CHECK(line.key.find('=') == std::string::npos);
-            FUZZ_CHECK(IniEncodedSize(line.value) <= kIniValueLimit);
+            FUZZ_CHECK(GbkSize(line.value) <= kIniValueLimit);
         }
     }
     size_t used = 1;
     for (const std::string& entry : IniSectionEntries(doc, "forceupdate")) {
-        used += IniEncodedSize(entry) + 1;
+        used += GbkSize(entry) + 1;
     }
     FUZZ_CHECK(used <= kIniSectionLimit);
 }

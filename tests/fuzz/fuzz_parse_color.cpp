@@ -8,6 +8,8 @@
 #include "fuzz_check.h"
 #include "toolkit/text.h"
 
+using namespace kelto;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     ColorValue color = parseColor(text);

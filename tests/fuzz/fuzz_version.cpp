@@ -6,6 +6,8 @@
 #include "fuzz_check.h"
 #include "launcher/version.h"
 
+using namespace kelto;
+
 namespace {
 
 uint64_t Packed(const VersionValue& v) {

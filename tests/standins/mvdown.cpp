@@ -4,6 +4,7 @@
 //
 // KELTO2_MVDOWN_WINDOW      "now" (default), "delay:<ms>" or "never"
 // KELTO2_MVDOWN_LIFETIME_MS lifetime in milliseconds (default 20000)
+// KELTO2_MVDOWN_HANG        "1": never return from the hand-over message
 // KELTO2_STANDIN_LOG        file that receives the lines
 #include <windows.h>
 
@@ -24,6 +25,9 @@ LRESULT CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         std::snprintf(line, sizeof line, "msg 0x13F4 %lld %lld", static_cast<long long>(wParam),
                       static_cast<long long>(lParam));
         standin::AppendLogLine(line);
+        if (standin::EnvText(L"KELTO2_MVDOWN_HANG") == L"1") {
+            Sleep(INFINITE);
+        }
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

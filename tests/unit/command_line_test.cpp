@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kelto;
+
 namespace {
 
 using Args = std::vector<std::string>;

@@ -1,9 +1,12 @@
 #include "launcher/handover.h"
+#include "toolkit/product.h"
 
 #include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
+
+using namespace kelto;
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "transfer/http.h"
+#include "transfer/http_internal.h"
 
 #include <cstdint>
 #include <limits>
@@ -6,6 +7,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+using namespace kelto;
 
 namespace {
 

@@ -14,6 +14,8 @@
 #include <png.h>
 #include <zlib.h>
 
+using namespace kelto;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

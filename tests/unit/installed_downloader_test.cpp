@@ -1,8 +1,11 @@
 #include "launcher/installed_downloader.h"
+#include "toolkit/product.h"
 
 #include <string>
 
 #include <gtest/gtest.h>
+
+using namespace kelto;
 
 namespace {
 

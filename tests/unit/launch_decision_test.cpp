@@ -8,6 +8,8 @@
 
 #include "config/launcher_config.h"
 
+using namespace kelto;
+
 namespace {
 
 using Entries = std::vector<std::string>;

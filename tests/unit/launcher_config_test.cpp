@@ -10,6 +10,8 @@
 #include "config/ini.h"
 #include "toolkit/text.h"
 
+using namespace kelto;
+
 namespace {
 
 using Entries = std::vector<std::string>;
@@ -83,7 +85,7 @@ TEST(LauncherConfigTest, Defaults) {
     EXPECT_EQ(c.minimizeH, 0);
     EXPECT_EQ(DefaultSetupUrl(), kRoot + "/download/mvsetup.exe");
     EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl());
-    EXPECT_TRUE(StartsWith(kRoot, "http://"));
+    EXPECT_TRUE(std::string_view(kRoot).starts_with("http://"));
     EXPECT_NE(kRoot.back(), '/');
 }
 
@@ -240,9 +242,9 @@ TEST(LauncherConfigTest, ForceUpdateMerge) {
         {"duplicate takes the first value", {"[forceupdate]\na=1\nA=2\n"}, {"A=1"}},
         {"bare first occurrence reads 1", {"[forceupdate]\nx\nx=5\n"}, {"x=1"}},
         {"quotes removed", {"[forceupdate]\nlatest=\"1.6.5.2288\"\n"}, {"latest=1.6.5.2288"}},
-        {"sections of one name merge",
-         {"[forceupdate]\na=1\n[ui]\n[ForceUpdate]\nb=2\n"},
-         {"a=1", "b=2"}},
+        {"a repeated section header hides its entries",
+         {"[forceupdate]\na=1\n[ui]\n[ForceUpdate]\nb=2\na=3\n"},
+         {"a=1"}},
         {"md5 is not read", {"[md5]\n1.6.5.2288=\n"}, {}},
         {"nothing removed", {"[forceupdate]\na=1\n", "[forceupdate]\n"}, {"a=1"}},
     };

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kelto;
+
 namespace {
 
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
@@ -87,14 +89,6 @@ TEST(TextTest, CaseFoldingTouchesAsciiLettersOnly) {
     for (const Case& c : cases) {
         EXPECT_EQ(EqualsIgnoreAsciiCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
     }
-}
-
-TEST(TextTest, StartsWithIsExact) {
-    EXPECT_TRUE(StartsWith("http://host", "http://"));
-    EXPECT_FALSE(StartsWith("HTTP://host", "http://"));
-    EXPECT_FALSE(StartsWith("http:/", "http://"));
-    EXPECT_TRUE(StartsWith("x", ""));
-    EXPECT_TRUE(StartsWith("", ""));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kelto;
+
 namespace {
 
 VersionValue V(uint16_t major, uint16_t minor, uint16_t release, uint16_t build) {

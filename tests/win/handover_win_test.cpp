@@ -1,4 +1,4 @@
-#include "launcher/handover.h"
+#include "launcher/handover_win.h"
 
 #include <windows.h>
 
@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/installed_downloader.h"
-#include "launcher/log.h"
+#include "launcher/installed_downloader_win.h"
+#include "toolkit/log_win.h"
 #include "win_test_support.h"
+
+using namespace kelto;
 
 namespace {
 
@@ -49,7 +51,7 @@ public:  // the cases' arrange steps reach in
         scratch_ = ScratchFolder("handover");
         current_ = std::make_unique<ScopedCurrentFolder>(scratch_);
         ASSERT_TRUE(current_->ok());
-        log_ = scratch_ + "\\" + kLogFileName;
+        log_ = scratch_ + "\\" + std::string(kLogFileName);
         ASSERT_TRUE(WriteBytes(log_, ""));
         standinLog_ = scratch_ + "\\standin.log";
         env_.push_back(std::make_unique<ScopedEnv>(L"KELTO2_STANDIN_LOG", standinLog_));
@@ -213,6 +215,17 @@ TEST_F(HandOver, WindowThatNeverComesIsGivenUp) {
     }
 }
 
+TEST_F(HandOver, HungDownloaderIsGivenUpOn) {
+    Install(kProductName);
+    ScopedEnv hang(L"KELTO2_MVDOWN_HANG", "1");
+    HandOverTiming timing = kPatient;
+    timing.hungSendLimitMs = 2000;
+    DWORD start = GetTickCount();
+    EXPECT_NE(RunDownloader(kGame, timing, testUrl_), 0u);
+    EXPECT_LT(GetTickCount() - start, 15000u) << "the send gave up on the hung window";
+    EXPECT_TRUE(HasLine(StandinLines(), "msg 0x13F4 9 0"));
+}
+
 TEST_F(HandOver, RunningDownloaderIsStartedAgainAndMessaged) {
     std::string exe = Install(kProductName);
     SetEnvironmentVariableW(L"KELTO2_MVDOWN_LIFETIME_MS", L"30000");
@@ -225,10 +238,10 @@ TEST_F(HandOver, RunningDownloaderIsStartedAgainAndMessaged) {
     CloseHandle(first.hThread);
     CloseHandle(first.hProcess);
     ASSERT_TRUE(WaitForLine(standinLog_, "args --already-running", kLineWaitMs));
-    for (int i = 0; i < 200 && FindWindowA(kDownloaderWindowClass, nullptr) == nullptr; ++i) {
+    for (int i = 0; i < 200 && FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) == nullptr; ++i) {
         Sleep(50);
     }
-    ASSERT_TRUE(FindWindowA(kDownloaderWindowClass, nullptr) != nullptr);
+    ASSERT_TRUE(FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) != nullptr);
 
     ASSERT_NE(RunDownloader(kGame, kPatient, testUrl_), 0u);
     std::vector<std::string> seen = StandinLines();

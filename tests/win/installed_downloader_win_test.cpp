@@ -1,4 +1,5 @@
-#include "launcher/installed_downloader.h"
+#include "launcher/installed_downloader_win.h"
+#include "toolkit/file_win.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -6,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "win_test_support.h"
+
+using namespace kelto;
 
 namespace {
 

@@ -1,10 +1,12 @@
-#include "config/launcher_config.h"
+#include "config/launcher_config_win.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "win_test_support.h"
+
+using namespace kelto;
 
 namespace {
 

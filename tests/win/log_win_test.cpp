@@ -1,4 +1,4 @@
-#include "launcher/log.h"
+#include "toolkit/log_win.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "win_test_support.h"
+
+using namespace kelto;
 
 namespace {
 
@@ -17,7 +19,7 @@ protected:
         folder_ = ScratchFolder("log-file");
         current_ = std::make_unique<ScopedCurrentFolder>(folder_);
         ASSERT_TRUE(current_->ok());
-        path_ = folder_ + "\\" + kLogFileName;
+        path_ = folder_ + "\\" + std::string(kLogFileName);
     }
     void TearDown() override {
         current_.reset();
@@ -58,14 +60,14 @@ TEST_F(LogFile, ShortFormWritesIntoTheCurrentFolder) {
     std::string other = folder_ + "\\other";
     ASSERT_TRUE(MakeFolders(other));
     ASSERT_TRUE(WriteBytes(path_, ""));
-    ASSERT_TRUE(WriteBytes(other + "\\" + kLogFileName, ""));
+    ASSERT_TRUE(WriteBytes(other + "\\" + std::string(kLogFileName), ""));
     {
         ScopedCurrentFolder inOther(other);
         ASSERT_TRUE(inOther.ok());
         WriteLog("software.xml updated");
     }
     EXPECT_EQ(ReadBytes(path_), "");
-    EXPECT_EQ(ReadBytes(other + "\\" + kLogFileName), "software.xml updated\r\n");
+    EXPECT_EQ(ReadBytes(other + "\\" + std::string(kLogFileName)), "software.xml updated\r\n");
 }
 
 TEST_F(LogFile, ChineseTextInTheAnsiCodePage) {
@@ -102,7 +104,7 @@ TEST_F(LogFile, FolderOfThatNameIsLeftAlone) {
     DWORD attributes = GetFileAttributesW(ToWide(path_).c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(PathExists(path_ + "\\" + kLogFileName));
+    EXPECT_FALSE(PathExists(path_ + "\\" + std::string(kLogFileName)));
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(ToWide(path_ + "\\*").c_str(), &data);
     int entries = 0;

@@ -1,11 +1,13 @@
-#include "launcher/process_win.h"
+#include "toolkit/process_win.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include "launcher/handover.h"
+#include "launcher/handover_win.h"
 #include "win_test_support.h"
+
+using namespace kelto;
 
 namespace {
 
@@ -26,7 +28,7 @@ protected:
         scratch_ = ScratchFolder("run-process");
         folder_ = scratch_ + "\\卸载 程序";
         ASSERT_TRUE(MakeFolders(folder_));
-        uninst_ = folder_ + "\\" + kUninstallerName;
+        uninst_ = folder_ + "\\" + std::string(kUninstallerName);
         ASSERT_TRUE(
             CopyFileW(ToWide(*standins + "\\uninst.exe").c_str(), ToWide(uninst_).c_str(), FALSE));
         log_ = scratch_ + "\\standin.log";

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kelto;
+
 namespace {
 
 // "Morvik下载器" as GBK bytes.

@@ -13,8 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/installed_downloader.h"
+#include "launcher/installed_downloader_win.h"
+#include "toolkit/product.h"
 #include "toolkit/text_win.h"
+
+namespace kelto {
 
 inline std::optional<std::string> EnvVar(const wchar_t* name) {
     wchar_t buffer[4096];
@@ -338,3 +341,5 @@ inline int EndProcessesOf(const std::string& imagePath) {
         WaitForSingleObject(process, 5000);
     });
 }
+
+}  // namespace kelto

@@ -1,16 +1,14 @@
-#include "launcher/log.h"
+#include "toolkit/log_win.h"
 
 #include <windows.h>
 
+#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
 
-namespace {
+namespace kelto {
 
-bool IsExistingFile(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+namespace {
 
 // A log past 4 GiB still gets its lines at the end, never over its start.
 bool SeekToEnd(HANDLE file) {
@@ -22,15 +20,18 @@ bool SeekToEnd(HANDLE file) {
 
 }  // namespace
 
-void WriteLog(const std::string& fileName, const std::string& text) {
-    std::wstring path = ToWide(fileName);
-    if (!IsExistingFile(path)) {
+void WriteLog(std::string_view fileName, const std::string& text) {
+    // The attribute query keeps a folder of that name from being opened;
+    // the open itself takes only an existing file, so a log that vanishes
+    // in between is not created anew. Sharing for reading only: while
+    // another line is being written the open fails and this line is lost,
+    // but lines never interleave.
+    std::string name(fileName);
+    if (!FileExists(name)) {
         return;
     }
-    // Sharing for reading only: while another line is being written the
-    // open fails and this line is lost, but lines never interleave.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(ToWide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid() || !SeekToEnd(file.Get())) {
         return;
     }
@@ -40,3 +41,5 @@ void WriteLog(const std::string& fileName, const std::string& text) {
     DWORD written = 0;
     (void)WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
+
+}  // namespace kelto

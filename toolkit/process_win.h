@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace kelto {
+
 struct ProcessResult {
     bool started = false;   // ShellExecuteEx succeeded
     bool finished = false;  // ended within the wait (always false with no wait)
@@ -27,3 +29,5 @@ inline bool Succeeded(const ProcessResult& r, DWORD waitMs) {
 
 // Opens a program shown, without waiting (web links use it).
 bool ShellOpen(const std::string& file, const std::string& parameters);
+
+}  // namespace kelto

@@ -3,14 +3,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-inline constexpr const char* kLogFileName = "kelto2.log";
+#include "toolkit/product.h"
+
+namespace kelto {
 
 // Appends text and CR LF, in the system's ANSI code page, when the file
 // exists and is no folder. Failures are silent: the line is lost.
-// Windows only (log_win.cpp).
-void WriteLog(const std::string& fileName, const std::string& text);
+void WriteLog(std::string_view fileName, const std::string& text);
 
 inline void WriteLog(const std::string& text) {
     WriteLog(kLogFileName, text);
 }
+
+}  // namespace kelto

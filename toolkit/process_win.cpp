@@ -1,9 +1,13 @@
-#include "launcher/process_win.h"
+#include "toolkit/process_win.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
+
+namespace kelto {
 
 namespace {
 
@@ -11,16 +15,36 @@ namespace {
 // until the process is gone.
 constexpr DWORD kTerminationWaitMs = 5000;
 
+// ShellExecuteEx may hand the work to shell extensions, which need COM on
+// the calling thread. Both the main thread and the setup job's worker start
+// programs, so each initialises it at its first start and keeps it for the
+// rest of its life: a shell extension may still be at work when the call
+// returns. A thread already in the multi-threaded apartment stays there.
+void EnsureComOnThisThread() {
+    thread_local bool initialised = false;
+    if (!initialised) {
+        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        initialised = true;
+    }
+}
+
 void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
     DWORD wait = WaitForSingleObject(process, waitMs);
-    if (wait == WAIT_TIMEOUT) {
-        TerminateProcess(process, 0);
-        WaitForSingleObject(process, kTerminationWaitMs);
-    } else {
+    if (wait != WAIT_TIMEOUT) {
         result.finished = wait == WAIT_OBJECT_0;
+        DWORD code = 0;
+        if (GetExitCodeProcess(process, &code)) {
+            result.exitCode = code;
+        }
+        return;
     }
+    // Ended with exit code 0. Should the end not come in time, the code
+    // would still read STILL_ACTIVE (259): the caller is told 0, the code
+    // the program was ended with, and never mistakes 259 for its own.
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, kTerminationWaitMs);
     DWORD code = 0;
-    if (GetExitCodeProcess(process, &code)) {
+    if (GetExitCodeProcess(process, &code) && code != STILL_ACTIVE) {
         result.exitCode = code;
     }
 }
@@ -29,6 +53,7 @@ void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
 
 ProcessResult RunProcess(const std::string& file, const std::string& parameters, DWORD waitMs,
                          bool hidden) {
+    EnsureComOnThisThread();
     std::wstring wideFile = ToWide(file);
     std::wstring wideParameters = ToWide(parameters);
     SHELLEXECUTEINFOW info{};
@@ -39,10 +64,12 @@ ProcessResult RunProcess(const std::string& file, const std::string& parameters,
     info.nShow = hidden ? SW_HIDE : SW_SHOWNORMAL;
 
     ProcessResult result;
+    TraceStep("shell start " + file);
     if (!ShellExecuteExW(&info)) {
         result.error = GetLastError();
         return result;
     }
+    TraceStep("shell started");
     result.started = true;
     ProcessHandle process(info.hProcess);
     if (waitMs > 0 && process.IsValid()) {
@@ -54,3 +81,5 @@ ProcessResult RunProcess(const std::string& file, const std::string& parameters,
 bool ShellOpen(const std::string& file, const std::string& parameters) {
     return Succeeded(RunProcess(file, parameters, 0, false), 0);
 }
+
+}  // namespace kelto

@@ -8,6 +8,8 @@
 
 #include "config/launcher_config.h"
 
+namespace kelto {
+
 struct ProgressWindow {
     LauncherConfig Config;
     HWND Window = nullptr;
@@ -15,4 +17,10 @@ struct ProgressWindow {
     std::atomic<bool> SetupJobStarted{false};
 };
 
+// A new record that is never destroyed: the setup job's worker may still
+// read it while the process ends, after the main thread has left the loop.
+ProgressWindow& NewProgressWindow();
+
 extern ProgressWindow* CurrentProgressWindow;
+
+}  // namespace kelto

@@ -1,0 +1,33 @@
+// Handing over to the Downloader, refreshing its software.xml, running its
+// uninstaller.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "launcher/handover.h"
+#include "toolkit/product.h"
+
+namespace kelto {
+
+bool DownloaderWindowExists();
+
+// Starts the installed Downloader with "/u", waits for its message window
+// and sends it the game number. Returns the window, or 0 when no Downloader
+// is installed or its window never came. A RegistryError of the search for
+// the executable reaches the caller; one of the software.xml refresh does
+// not. serverRoot is the product's server; tests pass their own.
+uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing = {},
+                        std::string_view serverRoot = kServerRoot);
+
+// Replaces software.xml in the current product's folder from the server.
+// Without such a folder nothing is fetched and one failure is logged.
+void UpdateSoftwareXml(const HandOverTiming& timing = {},
+                       std::string_view serverRoot = kServerRoot);
+
+// Runs "uninst.exe /S" of the folder (with its trailing '\') hidden and
+// waits for it; a hanging uninstaller is ended after waitMs.
+void UninstallDownloader(const std::string& folder, uint32_t waitMs = kUninstallWaitMs);
+
+}  // namespace kelto
