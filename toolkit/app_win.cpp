@@ -1,7 +1,5 @@
 #include "toolkit/app_win.h"
 
-#include <windows.h>
-
 #include <memory>
 
 #include "toolkit/text_win.h"
@@ -9,23 +7,86 @@
 namespace kelto {
 
 namespace {
+
+constexpr wchar_t kApplicationClass[] = L"TKelto2Application";
+
 std::unique_ptr<Application> gApplication;
+
+// Closing the application window from its taskbar button is a close
+// request to the main window, which may refuse it; closing the owner
+// directly would destroy the main window unasked.
+LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const Application* app = TheApplication();
+    if (msg == WM_CLOSE && app && app->window == hwnd && app->mainWindow) {
+        PostMessageW(app->mainWindow, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
+HWND MakeApplicationWindow(const std::string& caption) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = ApplicationProc;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.lpszClassName = kApplicationClass;
+    RegisterClassExW(&cls);  // fails harmlessly when a former application registered it
+    // Without WS_THICKFRAME a popup keeps the 0 by 0 it is made with.
+    DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
+    return CreateWindowExW(0, kApplicationClass, ToWide(caption).c_str(), style,
+                           GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0,
+                           0, nullptr, nullptr, instance, nullptr);
+}
+
+}  // namespace
+
 Application& CreateApplication(std::string caption) {
-    gApplication = std::make_unique<Application>(Application{std::move(caption)});
+    if (gApplication && gApplication->window) {
+        DestroyWindow(gApplication->window);
+    }
+    gApplication = std::make_unique<Application>();
+    gApplication->window = MakeApplicationWindow(caption);
+    gApplication->caption = std::move(caption);
     return *gApplication;
 }
 
-Application* TheApplication() { return gApplication.get(); }
+Application* TheApplication() {
+    return gApplication.get();
+}
 
-int RunMessageLoop(Application&) {
-    MSG msg;
+int RunMessageLoop(Application& app) {
+    if (app.mainWindow && !IsWindowVisible(app.mainWindow)) {
+        if (app.window) {
+            ShowWindow(app.window, SW_SHOWNOACTIVATE);
+        }
+        ShowWindow(app.mainWindow, SW_SHOW);
+    }
+    MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
+}
+
+bool IsApplicationMinimized(const Application& app) {
+    return app.window && IsIconic(app.window);
+}
+
+void MinimizeApplicationWindow(Application& app) {
+    if (app.window) {
+        ShowWindow(app.window, SW_SHOWMINNOACTIVE);
+    }
+}
+
+void MoveApplicationWindow(Application& app, int left, int top) {
+    if (app.window) {
+        SetWindowPos(app.window, nullptr, left, top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void ShowFatalError(const std::string& message) {

@@ -1,6 +1,8 @@
 // The process-wide application object: owns the message loop and, through
-// their parent chain, every window of the process.
+// its own window, every window of the process.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -8,13 +10,30 @@ namespace kelto {
 
 struct Application {
     std::string caption;
+    // A classic application window: titled with the caption, 0 by 0 so that
+    // nothing of it is seen, the owner of every top-level window. Its taskbar
+    // button stands for the program, and minimising it takes the owned
+    // windows off the screen with it.
+    HWND window = nullptr;
+    // Destroying the main window ends the message loop.
+    HWND mainWindow = nullptr;
 };
 
+// Replaces the application object of the process (and destroys the window
+// of the one before, with every window it owns).
 Application& CreateApplication(std::string caption);
 Application* TheApplication();
 
-// Runs until WM_QUIT; returns its exit code.
+// Shows the main window (and the application window, for its taskbar
+// button) unless it is visible already, then runs until WM_QUIT; returns
+// its exit code.
 int RunMessageLoop(Application& app);
+
+bool IsApplicationMinimized(const Application& app);
+// Minimises without activating; the owned windows leave the screen with it.
+void MinimizeApplicationWindow(Application& app);
+// Keeps the size (0 by 0) and puts the top-left corner at the screen point.
+void MoveApplicationWindow(Application& app, int left, int top);
 
 // The general error handler's report: a system-modal box with the message.
 void ShowFatalError(const std::string& message);

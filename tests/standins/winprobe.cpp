@@ -28,12 +28,21 @@
 //   winprobe.exe boxes [close]  every message box on the desktop as
 //                               "box <caption>|<text>|topmost=<0|1>";
 //                               with close, each is answered with OK
+//   winprobe.exe tree NAME      the top-level window of class NAME (else of
+//                               title NAME) as one JSON object: class,
+//                               title, style, rect and client (screen),
+//                               visible, owner {title, style} or null, and
+//                               children in Z order (class, style, rect in
+//                               the client area, text, visible; progress
+//                               bars also position and high); exit code 2
+//                               when there is no such window
 //
 // Paths are printed as UTF-8 followed by a line break.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <wininet.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -245,6 +254,97 @@ BOOL CALLBACK ReportBox(HWND window, LPARAM close) {
     return TRUE;
 }
 
+// Through the window itself: GetWindowText leaves the text of another
+// process's captionless windows (the labels) empty.
+std::wstring TextOf(HWND window) {
+    wchar_t text[1024] = {};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, &ignored);
+    return text;
+}
+
+LRESULT Ask(HWND window, UINT msg, WPARAM wParam) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, msg, wParam, 0, SMTO_ABORTIFHUNG, 2000, &result);
+    return static_cast<LRESULT>(result);
+}
+
+std::string Json(const std::wstring& text) {
+    std::string out = "\"";
+    for (char c : Utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Json(const RECT& r) {
+    char text[128];
+    std::snprintf(text, sizeof text, "{\"left\":%ld,\"top\":%ld,\"width\":%ld,\"height\":%ld}",
+                  r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::string StyleOf(HWND window) {
+    return std::to_string(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)));
+}
+
+int PrintTree(const std::wstring& name) {
+    HWND window = FindWindowW(name.c_str(), nullptr);
+    if (!window) {
+        window = FindWindowW(nullptr, name.c_str());
+    }
+    if (!window) {
+        return 2;
+    }
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    RECT client{};
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    HWND owner = GetWindow(window, GW_OWNER);
+    std::string json =
+        "{\"class\":" + Json(ClassOf(window)) + ",\"title\":" + Json(TextOf(window)) +
+        ",\"style\":" + StyleOf(window) + ",\"rect\":" + Json(rect) +
+        ",\"client\":" + Json(client) +
+        ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + ",\"owner\":" +
+        (owner ? "{\"title\":" + Json(TextOf(owner)) + ",\"style\":" + StyleOf(owner) + "}"
+               : std::string("null")) +
+        ",\"children\":[";
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT r{};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        std::wstring cls = ClassOf(child);
+        json += std::string(json.back() == '[' ? "" : ",") + "{\"class\":" + Json(cls) +
+                ",\"style\":" + StyleOf(child) + ",\"rect\":" + Json(r) +
+                ",\"text\":" + Json(TextOf(child)) +
+                ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false");
+        if (lstrcmpiW(cls.c_str(), PROGRESS_CLASSW) == 0) {
+            json += ",\"position\":" + std::to_string(Ask(child, PBM_GETPOS, 0)) +
+                    ",\"high\":" + std::to_string(Ask(child, PBM_GETRANGE, FALSE));
+        }
+        json += "}";
+    }
+    std::printf("%s]}\n", json.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -297,9 +397,12 @@ int wmain(int argc, wchar_t** argv) {
         EnumWindows(ReportBox, close ? 1 : 0);
         return 0;
     }
+    if (command == L"tree" && argc > 2) {
+        return PrintTree(argv[2]);
+    }
     std::fprintf(stderr,
                  "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
                  "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|resource FILE TYPE NAME LANG OUT|"
-                 "boxes [close]\n");
+                 "boxes [close]|tree NAME\n");
     return 3;
 }

@@ -1,0 +1,652 @@
+#include "toolkit/window_win.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "toolkit/text_win.h"
+
+namespace kelto {
+
+namespace {
+
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_NOPREFIX | SS_LEFTNOWORDWRAP;
+constexpr DWORD kRightLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOTIFY | SS_NOPREFIX | SS_RIGHT;
+constexpr DWORD kProgressBarStyle = WS_CHILD | WS_VISIBLE;
+static_assert(kLabelStyle == 0x5000018C && kRightLabelStyle == 0x50000182);
+
+// Taller text than this fits no screen; the cap keeps the font engine from
+// rendering absurd glyphs for a hostile height.
+constexpr int kMaxFontHeight = 1024;
+
+// WM_MOVE, WM_SIZE and the mouse messages carry positions and sizes as
+// 16-bit halves; beyond that range they would wrap.
+int ClampCoordinate(long long value) {
+    return static_cast<int>(std::clamp<long long>(value, INT16_MIN, INT16_MAX));
+}
+int ClampExtent(long long value) {
+    return static_cast<int>(std::clamp<long long>(value, 0, INT16_MAX));
+}
+
+template <typename... Args>
+void Fire(const Handler<void(Args...)>& handler, std::type_identity_t<Args>... args) {
+    if (handler.call) {
+        handler.call(handler.record, args...);
+    }
+}
+
+Rect RectOf(const RECT& r) {
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+std::wstring WindowTextOf(HWND hwnd) {
+    int length = GetWindowTextLengthW(hwnd);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int got = GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+std::optional<MouseButton> ButtonPressed(UINT msg) {
+    switch (msg) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            return MouseButton::kLeft;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONDBLCLK:
+            return MouseButton::kRight;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONDBLCLK:
+            return MouseButton::kMiddle;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<MouseButton> ButtonReleased(UINT msg) {
+    switch (msg) {
+        case WM_LBUTTONUP:
+            return MouseButton::kLeft;
+        case WM_RBUTTONUP:
+            return MouseButton::kRight;
+        case WM_MBUTTONUP:
+            return MouseButton::kMiddle;
+        default:
+            return std::nullopt;
+    }
+}
+
+MouseEvent MouseEventOf(MouseButton button, LPARAM lParam) {
+    return {button, static_cast<int16_t>(GET_X_LPARAM(lParam)),
+            static_cast<int16_t>(GET_Y_LPARAM(lParam))};
+}
+
+// ---- Painting ----
+
+// A bitmap the size of the part being painted, so that the screen only
+// ever receives finished pictures. It deletes everything it makes.
+struct OffscreenBuffer {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+
+    OffscreenBuffer(HDC target, int width, int height)
+        : dc(CreateCompatibleDC(target)), bitmap(CreateCompatibleBitmap(target, width, height)) {
+        if (dc && bitmap) {
+            previous = SelectObject(dc, bitmap);
+        }
+    }
+    ~OffscreenBuffer() {
+        if (previous) {
+            SelectObject(dc, previous);
+        }
+        if (bitmap) {
+            DeleteObject(bitmap);
+        }
+        if (dc) {
+            DeleteDC(dc);
+        }
+    }
+    OffscreenBuffer(const OffscreenBuffer&) = delete;
+    OffscreenBuffer& operator=(const OffscreenBuffer&) = delete;
+};
+
+// Paints the invalid part of hwnd into a buffer, which draw receives in
+// hwnd's client coordinates, and copies the result to the screen. A
+// WM_PAINT with nothing invalid was posted by someone who wants the whole
+// window painted again, so it gets that.
+template <typename Draw>
+void PaintBuffered(HWND hwnd, Draw draw) {
+    if (!GetUpdateRect(hwnd, nullptr, FALSE)) {
+        InvalidateRect(hwnd, nullptr, FALSE);
+    }
+    PAINTSTRUCT ps;
+    HDC target = BeginPaint(hwnd, &ps);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    RECT box{};
+    if (target && IntersectRect(&box, &ps.rcPaint, &client)) {
+        int width = box.right - box.left;
+        int height = box.bottom - box.top;
+        OffscreenBuffer buffer(target, width, height);
+        if (buffer.previous) {
+            SetViewportOrgEx(buffer.dc, -box.left, -box.top, nullptr);
+            draw(buffer.dc);
+            BitBlt(target, box.left, box.top, width, height, buffer.dc, box.left, box.top, SRCCOPY);
+        }
+    }
+    EndPaint(hwnd, &ps);
+}
+
+// A handler that leaves objects selected or modes changed must not spoil
+// what is drawn after it.
+void FirePaint(const Handler<void(HDC)>& handler, HDC dc) {
+    if (handler.call) {
+        int saved = SaveDC(dc);
+        handler.call(handler.record, dc);
+        RestoreDC(dc, saved);
+    }
+}
+
+// The window's surface: the background colour, then the paint handler.
+void PaintSurface(const TopWindow& window, HDC dc) {
+    RECT client{};
+    GetClientRect(window.handle, &client);
+    SetDCBrushColor(dc, window.background);
+    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    FirePaint(window.events.paint, dc);
+}
+
+// STATIC's own formats for these styles, so that text looks as the
+// control itself would draw it.
+UINT TextFormat(ElementKind kind) {
+    return kind == ElementKind::kRightLabel ? DT_RIGHT | DT_EXPANDTABS | DT_WORDBREAK | DT_NOPREFIX
+                                            : DT_LEFT | DT_EXPANDTABS | DT_NOPREFIX;
+}
+
+void DrawElementText(const Element& element, HDC dc, RECT client) {
+    std::wstring text = WindowTextOf(element.handle);
+    if (text.empty()) {
+        return;
+    }
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, element.textColor.value_or(GetSysColor(COLOR_WINDOWTEXT)));
+    HGDIOBJ old = element.font ? SelectObject(dc, element.font) : nullptr;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, TextFormat(element.kind));
+    if (old) {
+        SelectObject(dc, old);
+    }
+}
+
+void DrawElement(const Element& element, HDC dc) {
+    if (element.kind == ElementKind::kProgressBar) {
+        SendMessageW(element.handle, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        return;
+    }
+    RECT client{};
+    GetClientRect(element.handle, &client);
+    if (element.transparent && element.parent) {
+        // The parent's surface, shifted so that the part beneath the element
+        // lands in the buffer.
+        POINT offset{0, 0};
+        MapWindowPoints(element.handle, element.parent->handle, &offset, 1);
+        POINT old{};
+        OffsetViewportOrgEx(dc, -offset.x, -offset.y, &old);
+        PaintSurface(*element.parent, dc);
+        SetViewportOrgEx(dc, old.x, old.y, nullptr);
+    } else {
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    }
+    FirePaint(element.events.paint, dc);
+    DrawElementText(element, dc, client);
+}
+
+// ---- Window procedures ----
+
+LRESULT CALLBACK ElementProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR ref) {
+    Element& element = *reinterpret_cast<Element*>(ref);
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT:
+            PaintBuffered(hwnd, [&](HDC dc) { DrawElement(element, dc); });
+            return 0;
+        case WM_SETTEXT:
+            // STATIC paints new text at once, straight to the screen and
+            // without the buffer; the text is stored as the window's own,
+            // so take that path and repaint through WM_PAINT.
+            if (element.kind != ElementKind::kProgressBar) {
+                LRESULT result = DefWindowProcW(hwnd, msg, wParam, lParam);
+                InvalidateRect(hwnd, nullptr, FALSE);
+                return result;
+            }
+            break;
+        case WM_SETCURSOR:
+            if (element.cursor && LOWORD(lParam) == HTCLIENT) {
+                SetCursor(element.cursor);
+                return TRUE;
+            }
+            break;
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(hwnd, ElementProc, 0);
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            element.handle = nullptr;
+            break;
+        default:
+            if (std::optional<MouseButton> button = ButtonPressed(msg)) {
+                Fire(element.events.mouseDown, MouseEventOf(*button, lParam));
+            }
+            break;
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// Every child of a TopWindow that lives on our thread was made by
+// MakeElement, which keeps the record in GWLP_USERDATA (STATIC and the
+// progress bar keep their own data elsewhere). A WM_COMMAND naming any other
+// window never reaches a record.
+Element* ElementOf(HWND child, HWND parent) {
+    if (!child || GetParent(child) != parent ||
+        GetWindowThreadProcessId(child, nullptr) != GetCurrentThreadId()) {
+        return nullptr;
+    }
+    return reinterpret_cast<Element*>(GetWindowLongPtrW(child, GWLP_USERDATA));
+}
+
+LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT:
+            PaintBuffered(hwnd, [&](HDC dc) { PaintSurface(window, dc); });
+            return 0;
+        case WM_PRINTCLIENT:
+            PaintSurface(window, reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_CLOSE:
+            if (window.events.closeRequest.call) {
+                bool accept = false;
+                Fire(window.events.closeRequest, accept);
+                if (accept) {
+                    DestroyWindow(hwnd);
+                }
+                return 0;
+            }
+            break;
+        case WM_SHOWWINDOW:
+            // Sent before the visibility changes, so the window still tells
+            // whether it was hidden.
+            if (wParam && !IsWindowVisible(hwnd)) {
+                Fire(window.events.shown);
+            }
+            break;
+        case WM_MOVE:
+            Fire(window.events.moved);
+            break;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == STN_CLICKED) {
+                Element* element = ElementOf(reinterpret_cast<HWND>(lParam), hwnd);
+                if (element) {
+                    Fire(element->events.click);
+                }
+            }
+            break;
+        case WM_SYSCOMMAND:
+            // The owner is the application window: minimising the program
+            // minimises it, and the owned windows leave the screen with it.
+            if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+                if (HWND owner = GetWindow(hwnd, GW_OWNER)) {
+                    PostMessageW(owner, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+                    return 0;
+                }
+            }
+            break;
+        case WM_DESTROY:
+            if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
+                app->mainWindow = nullptr;
+                PostQuitMessage(0);
+            }
+            break;
+        default:
+            if (std::optional<MouseButton> pressed = ButtonPressed(msg)) {
+                Fire(window.events.mouseDown, MouseEventOf(*pressed, lParam));
+            } else if (std::optional<MouseButton> released = ButtonReleased(msg)) {
+                Fire(window.events.mouseUp, MouseEventOf(*released, lParam));
+            }
+            break;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        auto* created = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        if (auto* window = static_cast<TopWindow*>(created->lpCreateParams)) {
+            window->handle = hwnd;
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+        }
+    }
+    auto* window = reinterpret_cast<TopWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!window) {
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    const Handler<bool(const WindowMessage&)>& hook = window->events.message;
+    bool handled = hook.call && hook.call(hook.record, WindowMessage{msg, wParam, lParam});
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        window->handle = nullptr;
+        window->lastElement = nullptr;
+    }
+    if (handled) {
+        return 0;
+    }
+    return HandleTopMessage(*window, hwnd, msg, wParam, lParam);
+}
+
+// Width and height of an element kind when it is made.
+Size InitialSize(ElementKind kind) {
+    switch (kind) {
+        case ElementKind::kPictureBox:
+            return {64, 64};
+        case ElementKind::kProgressBar:
+            return {300, 20};
+        default:
+            return {64, 22};
+    }
+}
+
+void FitToText(Element& element) {
+    ResizeElement(element, MeasureText(element));
+}
+
+void Repaint(const Element& element) {
+    if (element.handle) {
+        InvalidateRect(element.handle, nullptr, FALSE);
+    }
+}
+
+}  // namespace
+
+// ---- Top-level windows ----
+
+TopWindow::~TopWindow() {
+    events = {};
+    if (handle) {
+        DestroyWindow(handle);
+    }
+}
+
+void CreateTopWindow(TopWindow& window, const Application& app, const TopWindowSpec& spec,
+                     WindowEvents events) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    std::wstring className = ToWide(spec.className);
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = TopWindowProc;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.lpszClassName = className.c_str();
+    RegisterClassExW(&cls);  // fails harmlessly for the second window of a class
+    window.events = events;
+    DWORD style = spec.style & ~(WS_VISIBLE | WS_CHILD);
+    CreateWindowExW(0, className.c_str(), ToWide(spec.title).c_str(), style,
+                    ClampCoordinate(spec.outer.left), ClampCoordinate(spec.outer.top),
+                    ClampExtent(spec.outer.width), ClampExtent(spec.outer.height), app.window,
+                    nullptr, instance, &window);
+}
+
+void ShowTopWindow(TopWindow& window) {
+    if (window.handle) {
+        ShowWindow(window.handle, SW_SHOW);
+    }
+}
+
+void HideTopWindow(TopWindow& window) {
+    if (window.handle) {
+        ShowWindow(window.handle, SW_HIDE);
+    }
+}
+
+void SetTitle(TopWindow& window, std::string_view utf8) {
+    if (window.handle) {
+        SetWindowTextW(window.handle, ToWide(utf8).c_str());
+    }
+}
+
+void SetOuterSize(TopWindow& window, Size size) {
+    if (window.handle) {
+        SetWindowPos(window.handle, nullptr, 0, 0, ClampExtent(size.width),
+                     ClampExtent(size.height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void SetStyle(TopWindow& window, DWORD style) {
+    if (!window.handle) {
+        return;
+    }
+    LONG_PTR visible = GetWindowLongPtrW(window.handle, GWL_STYLE) & WS_VISIBLE;
+    SetWindowLongPtrW(window.handle, GWL_STYLE,
+                      static_cast<LONG_PTR>(style & ~(WS_VISIBLE | WS_CHILD)) | visible);
+    SetWindowPos(window.handle, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetBackgroundColor(TopWindow& window, COLORREF color) {
+    window.background = color;
+    if (window.handle) {
+        // Transparent elements show the background too.
+        RedrawWindow(window.handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+}
+
+Rect OuterRect(const TopWindow& window) {
+    RECT r{};
+    GetWindowRect(window.handle, &r);
+    return RectOf(r);
+}
+
+Size ClientSize(const TopWindow& window) {
+    RECT r{};
+    GetClientRect(window.handle, &r);
+    return {r.right, r.bottom};
+}
+
+void SetMainWindow(Application& app, const TopWindow& window) {
+    app.mainWindow = window.handle;
+}
+
+// ---- Elements ----
+
+Element::~Element() {
+    events = {};
+    if (handle) {
+        DestroyWindow(handle);
+    }
+    if (font) {
+        DeleteObject(font);
+    }
+}
+
+void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text,
+                 ElementEvents events) {
+    const wchar_t* cls = L"STATIC";
+    DWORD style = kind == ElementKind::kRightLabel ? kRightLabelStyle : kLabelStyle;
+    if (kind == ElementKind::kProgressBar) {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        cls = PROGRESS_CLASSW;
+        style = kProgressBarStyle;
+    }
+    bool takesText = kind == ElementKind::kLabel || kind == ElementKind::kRightLabel;
+    element.parent = &parent;
+    element.kind = kind;
+    element.events = events;
+    element.previous = parent.lastElement;
+    int start = ClampCoordinate(parent.margin);
+    Size size = InitialSize(kind);
+    element.handle = CreateWindowExW(0, cls, ToWide(takesText ? text : "").c_str(), style, start,
+                                     start, size.width, size.height, parent.handle, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+    if (!element.handle) {
+        return;
+    }
+    SetWindowLongPtrW(element.handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&element));
+    SetWindowSubclass(element.handle, ElementProc, 0, reinterpret_cast<DWORD_PTR>(&element));
+    parent.lastElement = element.handle;
+}
+
+void PlaceBelow(Element& element) {
+    if (!element.handle || !element.previous ||
+        GetParent(element.previous) != element.parent->handle) {
+        return;
+    }
+    RECT above{};
+    GetWindowRect(element.previous, &above);
+    MapWindowPoints(nullptr, element.parent->handle, reinterpret_cast<POINT*>(&above), 2);
+    MoveElement(element,
+                {ElementRect(element).left,
+                 ClampCoordinate(static_cast<long long>(above.bottom) + element.parent->margin)});
+}
+
+Rect ElementRect(const Element& element) {
+    RECT r{};
+    if (element.handle) {
+        GetWindowRect(element.handle, &r);
+        MapWindowPoints(nullptr, GetParent(element.handle), reinterpret_cast<POINT*>(&r), 2);
+    }
+    return RectOf(r);
+}
+
+// SWP_NOCOPYBITS: a transparent element's old pixels belong to where it
+// was, so it is painted afresh rather than copied along.
+void MoveElement(Element& element, Point topLeft) {
+    if (element.handle) {
+        SetWindowPos(element.handle, nullptr, ClampCoordinate(topLeft.x),
+                     ClampCoordinate(topLeft.y), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    }
+}
+
+void ResizeElement(Element& element, Size size) {
+    if (element.handle) {
+        SetWindowPos(element.handle, nullptr, 0, 0, ClampExtent(size.width),
+                     ClampExtent(size.height),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    }
+}
+
+void SetElementVisible(Element& element, bool visible) {
+    if (element.handle) {
+        ShowWindow(element.handle, visible ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void SetElementText(Element& element, std::string_view utf8) {
+    if (!element.handle || element.kind == ElementKind::kProgressBar) {
+        return;
+    }
+    SetWindowTextW(element.handle, ToWide(utf8).c_str());
+    if (element.sizesToText) {
+        FitToText(element);
+    }
+}
+
+std::string ElementText(const Element& element) {
+    return element.handle ? ToUtf8(WindowTextOf(element.handle)) : std::string();
+}
+
+void SetElementFont(Element& element, std::string_view face, int cellHeight, bool bold) {
+    LOGFONTW look{};
+    look.lfHeight = std::clamp(cellHeight, 0, kMaxFontHeight);
+    look.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    look.lfCharSet = DEFAULT_CHARSET;
+    std::wstring wideFace = ToWide(face);
+    wideFace.copy(look.lfFaceName, LF_FACESIZE - 1);
+    HFONT font = CreateFontIndirectW(&look);
+    if (!font) {
+        return;
+    }
+    HFONT old = std::exchange(element.font, font);
+    if (element.handle) {
+        SendMessageW(element.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    if (old) {
+        DeleteObject(old);
+    }
+    if (element.sizesToText) {
+        FitToText(element);
+    }
+    Repaint(element);
+}
+
+void SetElementTextColor(Element& element, std::optional<COLORREF> color) {
+    element.textColor = color;
+    Repaint(element);
+}
+
+void SetHandPointer(Element& element) {
+    element.cursor = LoadCursorW(nullptr, IDC_HAND);
+}
+
+void SetTransparent(Element& element, bool transparent) {
+    element.transparent = transparent;
+    Repaint(element);
+}
+
+void SetSizesToText(Element& element, bool sizesToText) {
+    element.sizesToText = sizesToText;
+    if (sizesToText) {
+        FitToText(element);
+    }
+}
+
+Size MeasureText(const Element& element) {
+    if (!element.handle) {
+        return {};
+    }
+    HDC dc = GetDC(element.handle);
+    if (!dc) {
+        return {};
+    }
+    HGDIOBJ old = element.font ? SelectObject(dc, element.font) : nullptr;
+    std::wstring text = WindowTextOf(element.handle);
+    Size size;
+    if (text.empty()) {
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        size = {0, ClampExtent(metrics.tmHeight)};
+    } else {
+        // Unwrapped: the width the text wants, which then never wraps.
+        RECT r{};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_CALCRECT | (TextFormat(element.kind) & ~DT_WORDBREAK));
+        size = {ClampExtent(r.right - r.left), ClampExtent(r.bottom - r.top)};
+    }
+    if (old) {
+        SelectObject(dc, old);
+    }
+    ReleaseDC(element.handle, dc);
+    return size;
+}
+
+void SetProgressRange(Element& bar, int high) {
+    if (bar.handle && bar.kind == ElementKind::kProgressBar) {
+        SendMessageW(bar.handle, PBM_SETRANGE32, 0, high);
+    }
+}
+
+void SetProgressPosition(Element& bar, int position) {
+    if (bar.handle && bar.kind == ElementKind::kProgressBar) {
+        SendMessageW(bar.handle, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
+}
+
+}  // namespace kelto
