@@ -88,11 +88,21 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
+std::atomic<uint32_t> gPrivateFolderCalls{0};
+
 // Differs between processes and between calls of one process; a clash is
 // only a retry, so nothing stronger is needed.
 uint32_t FolderNumberSeed() {
-    static std::atomic<uint32_t> gCalls{0};
-    return (GetCurrentProcessId() << 16) ^ GetTickCount() ^ (gCalls.fetch_add(1) << 24);
+    return (GetCurrentProcessId() << 16) ^ GetTickCount() ^
+           (gPrivateFolderCalls.fetch_add(1) << 24);
+}
+
+bool IsGone(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 std::string HexNumber(uint32_t n) {
@@ -152,8 +162,7 @@ bool RemoveFolderAndFiles(const std::string& folder) {
         } while (FindNextFileW(find, &entry));
         FindClose(find);
     }
-    return RemoveDirectoryW(wide.c_str()) ||
-           GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES;
+    return RemoveDirectoryW(wide.c_str()) || IsGone(wide);
 }
 
 bool FileExists(const std::string& path) {
@@ -222,8 +231,10 @@ TempFile::~TempFile() {
 StagedFile::StagedFile(const std::string& target)
     : target_(ToWide(target)),
       staging_(target_ + L".part"),
-      file_(CreateFileW(staging_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+      // Delete sharing lets whoever tidies up the folder remove the file
+      // while a stalled transfer still holds it: it goes when closed.
+      file_(CreateFileW(staging_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
 StagedFile::~StagedFile() {
     file_.Close();

@@ -33,6 +33,8 @@ Canned routes, always there (Windows tests depend on exactly these):
     /canned/hang?ms=T                 answers nothing for T ms, then closes
     /canned/slow?size=N&chunk=K&delay_ms=D
     /canned/redirect?to=PATH          302 to PATH on the request's host
+    /canned/file?name=NAME            200, the file NAME of the files folder
+                                      (--files, DistServer.files), else 404
 """
 
 from __future__ import annotations
@@ -341,9 +343,11 @@ class DistServer:
     """Threaded HTTP server on 127.0.0.1, scripted by routes."""
 
     def __init__(self, port: int = 0, root: Optional[str] = None,
-                 on_request: Optional[Callable[[RecordedRequest], None]] = None):
+                 on_request: Optional[Callable[[RecordedRequest], None]] = None,
+                 files: Optional[str] = None):
         self._wanted_port = port
         self.root = root
+        self.files = files  # served by name only, through /canned/file
         self.on_request = on_request
         self._routes: dict[tuple[Optional[str], str], _Route] = {}
         self._requests: list[RecordedRequest] = []
@@ -475,6 +479,8 @@ class DistServer:
             route = self._routes.get((host, request.path)) or self._routes.get((None, request.path))
         if route:
             return route.next()
+        if request.path == "/canned/file":
+            return self._named_file(request.params.get("name", ""))
         canned = canned_response(request)
         if canned:
             return canned
@@ -492,6 +498,16 @@ class DistServer:
         if not os.path.isfile(candidate):
             return None
         return Response(body=FileBody(candidate))
+
+    def _named_file(self, name: str) -> Response:
+        # A bare file name only: nothing above or below the folder.
+        if not self.files or name in ("", ".", "..") or os.path.basename(name) != name \
+                or "\\" in name:
+            return Response(status=404, body=b"not found")
+        path = os.path.join(self.files, name)
+        if not os.path.isfile(path):
+            return Response(status=404, body=b"not found")
+        return Response(body=FileBody(path))
 
     def _wait(self, seconds: Optional[float]) -> bool:
         """Sleeps; returns False when the server stopped meanwhile."""
@@ -566,11 +582,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(description="Local distribution server for Kelto2 tests")
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free one)")
     parser.add_argument("--root", help="serve files under this folder by URL path")
+    parser.add_argument("--files", help="serve files of this folder through /canned/file")
     parser.add_argument("--canned", action="store_true",
                         help="list the canned /canned/ routes at start (they are always served)")
     args = parser.parse_args(argv)
 
-    server = DistServer(port=args.port, root=args.root, on_request=_print_request)
+    server = DistServer(port=args.port, root=args.root, on_request=_print_request,
+                        files=args.files)
     server.start()
     print(f"listening on 127.0.0.1:{server.port} (proxy {server.proxy_url})", flush=True)
     if args.canned:

@@ -313,7 +313,7 @@ def test_command_line_serves_a_folder_and_prints_requests(tmp_path):
     try:
         first = proc.stdout.readline()
         port = int(re.search(r"127\.0\.0\.1:(\d+)", first).group(1))
-        listing = [proc.stdout.readline() for _ in range(9)]
+        listing = [proc.stdout.readline() for _ in range(11)]
         assert any("/canned/ok?size=N" in line for line in listing)
         assert raw_get(port, "/kelto2/kelto.dat").body.startswith(b"[forceupdate]")
         assert raw_get(port, "/canned/404").body == b"not here"

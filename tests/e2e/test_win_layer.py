@@ -35,6 +35,7 @@ def test_win_layer_gtests(bench, locale, allowed_skips):
     if not TEST_EXE.is_file():
         pytest.fail(f"{TEST_EXE} is missing: build it (cmake --build {BUILD_DIR} "
                     f"--target kelto2_win_tests)")
+    bench.server.files = str(STANDIN_DIR)  # the Setup package stand-in, for /canned/file
     result = bench.run(TEST_EXE, ["--gtest_color=no"], timeout=RUN_TIMEOUT, locale=locale, env={
         "KELTO2_TEST_URL": f"http://{TEST_HOST}",
         "KELTO2_STANDIN_DIR": bench.prefix.windows_path(STANDIN_DIR),

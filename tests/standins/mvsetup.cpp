@@ -10,7 +10,8 @@
 // KELTO2_SETUP_INSTALL  "0": install nothing, still exit as told
 // KELTO2_SETUP_EXIT     exit code (default 0)
 // KELTO2_SETUP_HANG     "1": sleep forever instead
-// KELTO2_STANDIN_LOG    file that receives the lines
+// KELTO2_STANDIN_LOG    file that receives the lines, the stand-in's own
+//                       path ("setup path ...") among them
 #include <windows.h>
 #include <shlobj.h>
 
@@ -44,11 +45,20 @@ bool Install(const std::wstring& version, const std::wstring& folder) {
            CopyFileW((source + L"\\uninst.exe").c_str(), (folder + L"\\uninst.exe").c_str(), FALSE);
 }
 
+// Where the launcher stored the package it runs.
+std::string OwnPath() {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return standin::ToUtf8(std::wstring(path, length));
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     standin::AppendLogLine("setup args " + standin::ToUtf8(standin::RawArguments()));
+    // The path comes after the lines that earlier readers count on.
     if (standin::EnvText(L"KELTO2_SETUP_HANG") == L"1") {
+        standin::AppendLogLine("setup path " + OwnPath());
         standin::AppendLogLine("setup hang");
         Sleep(INFINITE);
     }
@@ -59,5 +69,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         standin::AppendLogLine((installed ? "setup installed " : "setup failed ") +
                                standin::ToUtf8(version) + " " + standin::ToUtf8(folder));
     }
+    standin::AppendLogLine("setup path " + OwnPath());
     return static_cast<int>(standin::EnvNumber(L"KELTO2_SETUP_EXIT", 0));
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "launcher/installed_downloader_win.h"
+#include "toolkit/file_win.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 
@@ -26,16 +27,6 @@ inline std::optional<std::string> EnvVar(const wchar_t* name) {
         return std::nullopt;
     }
     return ToUtf8(std::wstring_view(buffer, len));
-}
-
-inline std::string TempFolder() {
-    wchar_t buffer[MAX_PATH + 1];
-    DWORD len = GetTempPathW(MAX_PATH + 1, buffer);
-    std::string path = ToUtf8(std::wstring_view(buffer, len));
-    if (!path.empty() && path.back() == '\\') {
-        path.pop_back();
-    }
-    return path;
 }
 
 // Creates every missing folder of path.
@@ -111,7 +102,7 @@ inline bool PathExists(const std::string& path) {
 
 // A fresh folder under %TEMP% named after the test, removed by the caller.
 inline std::string ScratchFolder(std::string_view name) {
-    std::string path = TempFolder() + "\\kelto2-win-tests\\" + std::string(name);
+    std::string path = TempFolder() + "kelto2-win-tests\\" + std::string(name);
     RemoveTree(path);
     MakeFolders(path);
     return path;

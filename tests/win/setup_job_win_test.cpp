@@ -1,0 +1,288 @@
+#include "transfer/setup_job_win.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <atomic>
+#include <initializer_list>
+#include <set>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "toolkit/file_win.h"
+#include "transfer/http_win.h"
+#include "win_test_support.h"
+
+using namespace kelto;
+
+namespace {
+
+// What the job did through its callbacks, which are plain functions.
+struct JobTrace {
+    std::vector<int32_t> requests;  // the announced length of each request
+    int32_t lastTotal = -1;
+    int32_t lastReceived = 0;
+    std::set<std::string> packages;  // files being downloaded, seen in the run's folder
+    std::atomic<int> pieces{0};
+    int handOvers = 0;
+    bool throwOnHandOver = false;
+    const SetupJob* job = nullptr;
+};
+JobTrace gTrace;
+
+bool RecordPiece(int32_t total, int32_t received, uint32_t) {
+    // Within one request the count only grows.
+    if (total != gTrace.lastTotal || received <= gTrace.lastReceived) {
+        gTrace.requests.push_back(total);
+    }
+    gTrace.lastTotal = total;
+    gTrace.lastReceived = received;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(ToWide(gTrace.job->folder + "\\*.part").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        gTrace.packages.insert(ToUtf8(entry.cFileName));
+        FindClose(find);
+    }
+    ++gTrace.pieces;
+    return true;
+}
+
+void CountHandOver() {
+    ++gTrace.handOvers;
+    if (gTrace.throwOnHandOver) {
+        throw std::runtime_error("the registry failed");
+    }
+}
+
+void NoPause(DWORD) {}
+
+std::set<std::string> TempEntries() {
+    std::set<std::string> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(ToWide(TempFolder() + "*").c_str(), &entry);
+    while (find != INVALID_HANDLE_VALUE) {
+        names.insert(ToUtf8(entry.cFileName));
+        if (!FindNextFileW(find, &entry)) {
+            FindClose(find);
+            break;
+        }
+    }
+    return names;
+}
+
+const std::string kStart = std::string(kSetupStartLine) + "0";
+const std::string kFailed(kSetupFailedLine);
+const std::string kRun(kSetupRunLine);
+const std::string kDone(kSetupDoneLine);
+using Lines = std::vector<std::string>;
+
+// The job runs on the test's thread (or its worker posts to it) with a
+// message-only window of the test, the log in a scratch current folder.
+class SetupJobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::optional<std::string> url = EnvVar(L"KELTO2_TEST_URL");
+        if (!url) {
+            GTEST_SKIP() << "KELTO2_TEST_URL names the canned test server";
+        }
+        base_ = *url;
+        scratch_ = ScratchFolder("setup-job");
+        current_ = std::make_unique<ScopedCurrentFolder>(scratch_);
+        ASSERT_TRUE(current_->ok());
+        log_ = scratch_ + "\\" + std::string(kLogFileName);
+        window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+        previousPause_ = SetHttpPauseForTesting(NoPause);
+        tempBefore_ = TempEntries();
+    }
+    void TearDown() override {
+        if (base_.empty()) {
+            return;
+        }
+        Posted();
+        DestroyWindow(window_);
+        SetHttpPauseForTesting(previousPause_);
+        current_.reset();
+        RemoveTree(scratch_);
+    }
+    std::string Url(const std::string& route) const { return base_ + route; }
+    void Prepare(SetupJob& job, const std::string& setupUrl, const std::string& defaultUrl) {
+        ASSERT_TRUE(WriteBytes(log_, ""));
+        gTrace.requests.clear();
+        gTrace.lastTotal = -1;
+        gTrace.lastReceived = 0;
+        gTrace.packages.clear();
+        gTrace.pieces = 0;
+        gTrace.handOvers = 0;
+        gTrace.job = &job;
+        job.setupUrl = setupUrl;
+        job.defaultSetupUrl = defaultUrl;
+        job.progress = RecordPiece;
+        job.handOver = CountHandOver;
+        job.window = window_;
+        job.setupWaitMs = 20000;
+    }
+    // The messages posted to the window, taken from the queue.
+    std::vector<UINT> Posted() {
+        std::vector<UINT> messages;
+        MSG msg;
+        while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+            messages.push_back(msg.message);
+        }
+        return messages;
+    }
+    // What every run leaves: the window ended, no folder, nothing in %TEMP%.
+    void ExpectEnded(const SetupJob& job, const char* name) {
+        EXPECT_EQ(Posted(), (std::vector<UINT>{WM_CLOSE, WM_QUIT})) << name;
+        EXPECT_TRUE(job.folderMade) << name;
+        EXPECT_FALSE(PathExists(job.folder)) << name;
+        EXPECT_EQ(TempEntries(), tempBefore_) << name;
+    }
+
+    std::string base_;
+    std::string scratch_;
+    std::string log_;
+    HWND window_ = nullptr;
+    HttpPauseFunction previousPause_ = nullptr;
+    std::set<std::string> tempBefore_;
+    std::unique_ptr<ScopedCurrentFolder> current_;
+};
+
+// Wine keeps of a descriptor only what Unix permissions can say, and
+// reports the owner in place of the Administrators.
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::string FolderDacl(const std::string& folder) {
+    char descriptor[4096];
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    if (!GetFileSecurityW(ToWide(folder).c_str(), DACL_SECURITY_INFORMATION, descriptor,
+                          sizeof(descriptor), &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return "unreadable";
+    }
+    std::string dacl = ToUtf8(text);
+    LocalFree(text);
+    return dacl;
+}
+
+TEST(SetupJobFolder, OnlyAdministratorsAndSystem) {
+    std::string parent = ScratchFolder("private-folder");
+    PrivateFolder a = CreatePrivateFolder(parent, "kelto2-test-");
+    PrivateFolder b = CreatePrivateFolder(parent + "\\", "kelto2-test-");
+    ASSERT_FALSE(a.path.empty());
+    EXPECT_NE(a.path, b.path);
+    std::string dacl = FolderDacl(a.path);
+    if (UnderWine()) {
+        for (const char* others : {";;;WD)", ";;;BU)", ";;;AU)", ";;;IU)"}) {
+            EXPECT_EQ(dacl.find(others), std::string::npos) << dacl;
+        }
+    } else {
+        EXPECT_EQ(dacl, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    }
+    EXPECT_FALSE(MoveFileW(ToWide(a.path).c_str(), ToWide(parent + "\\moved").c_str()))
+        << "renamed while in use";
+    ASSERT_TRUE(WriteBytes(a.path + "\\mvs1.tmp", ""));
+    a.handle.Close();
+    EXPECT_TRUE(RemoveFolderAndFiles(a.path));
+    EXPECT_FALSE(PathExists(a.path));
+    EXPECT_TRUE(CreatePrivateFolder(parent + "\\missing", "x").path.empty());
+    b.handle.Close();
+    RemoveTree(parent);
+}
+
+TEST_F(SetupJobTest, AttemptsAndFallBack) {
+    const std::string ok = Url("/canned/ok?size=333");
+    const std::string bad = Url("/canned/truncated?size=111&cut=50");
+    const std::string badDefault = Url("/canned/truncated?size=222&cut=50");
+    struct Case {
+        const char* name;
+        std::string setupUrl;
+        std::string defaultUrl;
+        std::vector<int32_t> requests;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"no url entry", ok, ok, {333}, true},
+        {"url equal to the failing default", badDefault, badDefault, {222, 222, 222}, false},
+        {"url fails, default serves", bad, ok, {111, 333}, true},
+        {"url serves", ok, badDefault, {333}, true},
+        {"empty url", "", ok, {333}, true},
+        {"both fail", bad, badDefault, {111, 222, 111, 222, 111, 222}, false},
+    };
+    for (const Case& c : cases) {
+        SetupJob job;
+        Prepare(job, c.setupUrl, c.defaultUrl);
+        SetupDownloadJob(job);
+        EXPECT_EQ(gTrace.requests, c.requests) << c.name;
+        // The package that is not a program cannot start: its exit code
+        // stays 0, so the hand-over still runs.
+        Lines lines = c.ok ? Lines{kStart, kRun, kDone} : Lines{kStart, kFailed, kFailed, kFailed};
+        EXPECT_EQ(ReadLines(log_), lines) << c.name;
+        EXPECT_EQ(gTrace.handOvers, c.ok ? 1 : 0) << c.name;
+        EXPECT_EQ(gTrace.packages.size(), c.ok ? 1u : 3u) << c.name << ": a new file per attempt";
+        ExpectEnded(job, c.name);
+    }
+}
+
+TEST_F(SetupJobTest, PackageRunAndHandOver) {
+    std::string standinLog = scratch_ + "\\standin.log";
+    ScopedEnv logEnv(L"KELTO2_STANDIN_LOG", standinLog);
+    ScopedEnv install(L"KELTO2_SETUP_INSTALL", "0");
+    const std::string standin = Url("/canned/file?name=mvsetup.exe");
+    struct Case {
+        const char* name;
+        const char* exitCode;
+        bool throwOnHandOver;
+        int handOvers;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"exit code 0", "0", false, 1, {kStart, kRun, kDone}},
+        {"exit code 3", "3", false, 0, {kStart, kRun, kDone}},
+        {"hand-over fails", "0", true, 1, {kStart, kRun}},  // and nothing terminates
+    };
+    for (const Case& c : cases) {
+        ScopedEnv exitCode(L"KELTO2_SETUP_EXIT", c.exitCode);
+        DeleteFileW(ToWide(standinLog).c_str());
+        SetupJob job;
+        Prepare(job, standin, standin);
+        gTrace.throwOnHandOver = c.throwOnHandOver;
+        SetupDownloadJob(job);
+        gTrace.throwOnHandOver = false;
+        EXPECT_EQ(ReadLines(log_), c.lines) << c.name;
+        EXPECT_EQ(gTrace.handOvers, c.handOvers) << c.name;
+        ExpectEnded(job, c.name);
+        Lines seen = ReadLines(standinLog);
+        ASSERT_EQ(seen.size(), 2u) << c.name << ": does the server serve /canned/file?";
+        EXPECT_EQ(seen[0], "setup args  /S");
+        std::string runFrom = "setup path " + job.folder + "\\mvs";
+        EXPECT_EQ(seen[1].substr(0, runFrom.size()), runFrom);
+        EXPECT_EQ(seen[1].substr(seen[1].size() - 4), ".exe");
+    }
+}
+
+TEST_F(SetupJobTest, AbandonedDuringTheDownload) {
+    SetupJob job;
+    std::string slow = Url("/canned/slow?size=400000&chunk=4000&delay_ms=50");
+    Prepare(job, slow, Url("/canned/ok?size=333"));
+    StartSetupJob(job);
+    StartSetupJob(job);  // shown again: still one job
+    for (int i = 0; i < 400 && gTrace.pieces == 0; ++i) {
+        Sleep(50);
+    }
+    ASSERT_GT(gTrace.pieces, 0);
+    AbandonSetupJob(job);
+    ASSERT_EQ(job.stage, SetupJobStage::Finished);
+    EXPECT_LT(gTrace.pieces, 20);
+    EXPECT_EQ(gTrace.requests, (std::vector<int32_t>{400000})) << "no fall-back, no new attempt";
+    EXPECT_EQ(gTrace.handOvers, 0);
+    EXPECT_EQ(ReadLines(log_), (Lines{kStart}));
+    ExpectEnded(job, "abandoned");
+}
+
+}  // namespace

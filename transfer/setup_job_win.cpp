@@ -1,0 +1,214 @@
+#include "transfer/setup_job_win.h"
+
+#include "toolkit/file_win.h"
+#include "toolkit/log_win.h"
+#include "toolkit/process_win.h"
+#include "toolkit/text_win.h"
+#include "transfer/http_win.h"
+
+namespace kelto {
+
+namespace {
+
+// The transfer calls a plain function, on the thread that runs the job;
+// this is how that function finds its job.
+thread_local SetupJob* gThreadJob = nullptr;
+
+// How often the main thread looks whether an abandoned job has finished.
+constexpr DWORD kAbandonPollMs = 10;
+
+// One run of the job; the worker's alone.
+struct SetupRun {
+    SetupJob& job;
+    PrivateFolder folder{};
+    int attempt = 0;
+    std::string setupFile{};  // where the current attempt stores the package
+    std::string setupUrl{};   // what the current attempt asks for first
+    DWORD exitCode = 0;
+};
+
+bool IsAbandoned(const SetupJob& job) {
+    return job.abandoned.load();
+}
+
+// Passes every piece on to the window, unless the user has left: then the
+// transfer stops here and its unfinished file goes with it.
+bool GuardedProgress(int32_t contentLength, int32_t received, uint32_t startTick) {
+    SetupJob* job = gThreadJob;
+    if (job == nullptr || IsAbandoned(*job)) {
+        return false;
+    }
+    return job->progress == nullptr || job->progress(contentLength, received, startTick);
+}
+
+// The folder is made at the first attempt that needs it and kept for the
+// run; an attempt that cannot have it fails rather than fall back to the
+// user's shared temporary folder.
+bool EnsureRunFolder(SetupRun& run) {
+    if (run.folder.path.empty()) {
+        run.folder = CreatePrivateFolder(TempFolder(), std::string(kSetupFolderPrefix));
+        if (!run.folder.path.empty()) {
+            run.job.folder = run.folder.path;
+            run.job.folderMade.store(true);
+        }
+    }
+    return !run.folder.path.empty();
+}
+
+bool FetchSetupPackage(SetupRun& run, const std::string& url) {
+    return DownloadToFile(url, run.setupFile, "", nullptr, GuardedProgress) == kHttpOk;
+}
+
+// One attempt: a new file, the configured URL, then once the default one
+// unless they are the same text.
+bool DownloadSetupAttempt(SetupRun& run) {
+    run.setupFile.clear();
+    if (!EnsureRunFolder(run)) {
+        return false;
+    }
+    // The ".tmp" file stays until the run's folder goes: it holds its
+    // number, so that every attempt writes a file of its own.
+    std::string tempFile = MakeTempFileName(run.folder.path, std::string(kSetupFilePrefix));
+    if (tempFile.empty()) {
+        return false;
+    }
+    run.setupFile = SetupFilePathFor(tempFile);
+    run.setupUrl = run.job.setupUrl;
+    if (FetchSetupPackage(run, run.setupUrl)) {
+        return true;
+    }
+    return run.setupUrl != run.job.defaultSetupUrl && !IsAbandoned(run.job) &&
+           FetchSetupPackage(run, run.job.defaultSetupUrl);
+}
+
+void RunSetupPackage(SetupRun& run) {
+    WriteLog(std::string(kSetupRunLine));
+    // No wait at all would hand over while the package still installs.
+    DWORD waitMs = run.job.setupWaitMs > 0 ? run.job.setupWaitMs : 1;
+    // A package that could not be started leaves the exit code at 0: an
+    // installed Downloader may still be there to take over.
+    run.exitCode = RunProcess(run.setupFile, std::string(kSetupParameters), waitMs, false).exitCode;
+    if (run.exitCode == 0 && !IsAbandoned(run.job) && run.job.handOver) {
+        run.job.handOver();
+    }
+}
+
+// However an attempt ends, it counts, and its package goes: after a
+// success that is the file that has just been run.
+void EndAttempt(SetupRun& run) {
+    ++run.attempt;
+    if (!run.setupFile.empty()) {
+        DeleteFileW(ToWide(run.setupFile).c_str());
+    }
+}
+
+void RunAttempts(SetupRun& run) {
+    WriteLog(std::string(kSetupStartLine) + std::to_string(run.attempt));
+    while (run.attempt < kSetupAttempts && !IsAbandoned(run.job)) {
+        bool downloaded = false;
+        try {
+            downloaded = DownloadSetupAttempt(run);
+            // After the user has left, a stop is no failure and a
+            // download is not to be run.
+            if (downloaded && !IsAbandoned(run.job)) {
+                RunSetupPackage(run);
+            } else if (!downloaded && !IsAbandoned(run.job)) {
+                WriteLog(std::string(kSetupFailedLine));
+            }
+        } catch (...) {
+            EndAttempt(run);
+            throw;
+        }
+        EndAttempt(run);
+        if (downloaded) {
+            if (!IsAbandoned(run.job)) {
+                WriteLog(std::string(kSetupDoneLine));
+            }
+            return;
+        }
+    }
+}
+
+// Nothing of the run stays behind: the ".tmp" files, a package that could
+// not be deleted before, the folder. A package that still runs keeps its
+// file, and so the folder.
+void RemoveRunFolder(SetupRun& run) {
+    try {
+        run.folder.handle.Close();
+        if (!run.folder.path.empty()) {
+            RemoveFolderAndFiles(run.folder.path);
+        }
+    } catch (...) {
+        // Out of memory for a path: the folder stays, the job still ends.
+    }
+}
+
+void EndWindow(HWND window) {
+    // A null window would post to this thread's own queue instead.
+    if (window != nullptr) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_QUIT, 0, 0);
+    }
+}
+
+DWORD WINAPI SetupJobThread(void* job) {
+    SetupDownloadJob(*static_cast<SetupJob*>(job));
+    return 0;
+}
+
+}  // namespace
+
+void StartSetupJob(SetupJob& job) {
+    if (job.launched || (job.started && job.started->load())) {
+        return;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, SetupJobThread, &job, CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) {
+        return;  // a later show tries again
+    }
+    job.launched = true;
+    ResumeThread(thread);
+    CloseHandle(thread);
+}
+
+void SetupDownloadJob(SetupJob& job) {
+    SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+    if (job.started) {
+        job.started->store(true);
+    }
+    // Marked running before abandoned is read; AbandonSetupJob does the
+    // reverse, so either this run sees the user gone or the main thread
+    // waits for it.
+    job.stage.store(SetupJobStage::Running);
+    gThreadJob = &job;
+    SetupRun run{job};
+    try {
+        if (!IsAbandoned(job)) {
+            RunAttempts(run);
+        }
+    } catch (...) {
+        // An error of the hand-over (the registry) or of memory ends the
+        // run; the clean-up and the window's end below still happen.
+    }
+    gThreadJob = nullptr;
+    RemoveRunFolder(run);
+    // Finished before the close is posted: the window tells the job's own
+    // close from the user's by it, and must never ask the cancel question.
+    job.stage.store(SetupJobStage::Finished);
+    EndWindow(job.window);
+}
+
+void AbandonSetupJob(SetupJob& job, uint32_t waitMs) {
+    job.abandoned.store(true);
+    DWORD start = GetTickCount();
+    while (job.stage.load() == SetupJobStage::Running && GetTickCount() - start < waitMs) {
+        Sleep(kAbandonPollMs);
+    }
+    // A worker that is stuck in a read still holds its folder open; its
+    // files are deleted as far as it lets them go.
+    if (job.folderMade.load()) {
+        RemoveFolderAndFiles(job.folder);
+    }
+}
+
+}  // namespace kelto
