@@ -4,7 +4,9 @@
 
 namespace kelto {
 
-std::string DefaultConfigBaseUrl() { return std::string(kServerRoot) + "/kelto2/"; }
+std::string DefaultConfigBaseUrl() {
+    return std::string(kServerRoot) + "/kelto2/";
+}
 
 std::string GameConfigName(int gameNumber) {
     return "games/" + std::to_string(gameNumber) + ".dat";

@@ -8,7 +8,7 @@ namespace kelto {
 
 inline constexpr std::string_view kGeneralConfigName = "kelto.dat";
 
-std::string DefaultConfigBaseUrl();        // server root + "/kelto2/"
+std::string DefaultConfigBaseUrl();          // server root + "/kelto2/"
 std::string GameConfigName(int gameNumber);  // "games/9.dat" for game 9
 
 // The base URL joined unchanged with a file name: no '/' added or removed.

@@ -10,7 +10,7 @@
 namespace kelto {
 
 inline constexpr std::string_view kSoftwareXmlPath = "/software2.xml";  // on the server root
-inline constexpr std::string_view kUninstallParameters = " /S";  // the blank is part of it
+inline constexpr std::string_view kUninstallParameters = " /S";         // the blank is part of it
 inline constexpr uint32_t kUninstallWaitMs = 60000;
 
 // Time limits of the hand-over. The defaults are the product's; tests pass

@@ -8,18 +8,22 @@
 #include "toolkit/app_win.h"
 #include "toolkit/product.h"
 #include "toolkit/trace_win.h"
+#include "ui/image_types_win.h"
 #include "ui/progress_window_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kelto;
     RestrictDllSearchToSystem32();
     TraceStep("start");
+    RegisterSkinImageTypes();
     // An error that escapes start-up ends the run with a report and code 1.
     try {
         Application& app = CreateApplication(std::string(kApplicationCaption));
         CurrentProgressWindow = StartUp(app);
         if (CurrentProgressWindow) {
             RunMessageLoop(app);
+            // A user who cancelled leaves no download behind.
+            EndSetupJobWithTheWindow(*CurrentProgressWindow);
         }
     } catch (const std::exception& e) {
         ShowFatalError(e.what());

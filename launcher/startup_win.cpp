@@ -11,13 +11,16 @@
 #include "toolkit/app_win.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 #include "ui/progress_window_win.h"
 
 namespace kelto {
 
 namespace {
 
-std::vector<std::string> ProcessArguments() { return SplitCommandLine(ToUtf8(GetCommandLineW())); }
+std::vector<std::string> ProcessArguments() {
+    return SplitCommandLine(ToUtf8(GetCommandLineW()));
+}
 
 std::string LatestText(const LauncherConfig& config) {
     auto latest = FindEntry(config, "latest");
@@ -37,6 +40,12 @@ void TraceDecision(const LauncherConfig& config, const std::string& installed,
 [[noreturn]] void HandOverAndExit() {
     (void)RunDownloader(kGameNumber);
     ExitProcess(0);
+}
+
+// After a successful setup the job's worker hands over to the fresh
+// Downloader; its result changes nothing.
+void HandOverAfterSetup() {
+    (void)RunDownloader(kGameNumber);
 }
 
 // The old Downloader's uninstaller runs before the new one is fetched; its
@@ -69,8 +78,14 @@ ProgressWindow* StartUp(Application& app) {
     if (outcome == LaunchOutcome::UninstallThenUpdate) {
         UninstallOutdated();
     }
-    // The progress window of the update path attaches here.
-    return nullptr;
+    window.HandOver = &HandOverAfterSetup;
+    BuildProgressWindow(window, app);
+    LoadSkin(window);
+    SetTitle(window.Window, config.caption);
+    if (!config.headerurl.empty()) {
+        SetHandPointer(window.HeaderBox);
+    }
+    return &window;
 }
 
 }  // namespace kelto

@@ -6,8 +6,8 @@ namespace kelto {
 struct Application;
 struct ProgressWindow;
 
-// Either ends the process (hand-over) or returns the progress window for the
-// message loop to show; nullptr while the update path has no window to show.
+// Either ends the process (hand-over) or returns the built progress window
+// for the message loop to show.
 ProgressWindow* StartUp(Application& app);
 
 }  // namespace kelto

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds Kelto2.exe and runs it under Wine against a local
-# distribution server that serves the reference configuration, printing what
-# the launcher fetched, found and decided.
+# distribution server (and once against nginx): a whole install with its
+# window, then the hand-over paths. Prints what the launcher fetched, decided
+# and logged, and saves screenshots of the window under build/win64/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -48,9 +48,15 @@ Application& CreateApplication(std::string caption) {
         DestroyWindow(gApplication->window);
     }
     gApplication = std::make_unique<Application>();
-    gApplication->window = MakeApplicationWindow(caption);
     gApplication->caption = std::move(caption);
     return *gApplication;
+}
+
+HWND ApplicationWindow(Application& app) {
+    if (!app.window) {
+        app.window = MakeApplicationWindow(app.caption);
+    }
+    return app.window;
 }
 
 Application* TheApplication() {
@@ -94,10 +100,6 @@ void ShowFatalError(const std::string& message) {
     std::wstring caption = ToWide(app ? app->caption : std::string("Kelto2"));
     MessageBoxW(nullptr, ToWide(message).c_str(), caption.c_str(),
                 MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
-}
-
-void DebugTrace(const std::string& line) {
-    OutputDebugStringW(ToWide("Kelto2: " + line + "\n").c_str());
 }
 
 }  // namespace kelto

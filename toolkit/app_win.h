@@ -13,7 +13,8 @@ struct Application {
     // A classic application window: titled with the caption, 0 by 0 so that
     // nothing of it is seen, the owner of every top-level window. Its taskbar
     // button stands for the program, and minimising it takes the owned
-    // windows off the screen with it.
+    // windows off the screen with it. Made with the first top-level window:
+    // a run that hands over shows nothing and should not pay for it.
     HWND window = nullptr;
     // Destroying the main window ends the message loop.
     HWND mainWindow = nullptr;
@@ -23,6 +24,8 @@ struct Application {
 // of the one before, with every window it owns).
 Application& CreateApplication(std::string caption);
 Application* TheApplication();
+// The application's window, made at the first call.
+HWND ApplicationWindow(Application& app);
 
 // Shows the main window (and the application window, for its taskbar
 // button) unless it is visible already, then runs until WM_QUIT; returns
@@ -37,8 +40,5 @@ void MoveApplicationWindow(Application& app, int left, int top);
 
 // The general error handler's report: a system-modal box with the message.
 void ShowFatalError(const std::string& message);
-
-// A line for a debugger (DebugView, or WINEDEBUG=warn+seh under Wine).
-void DebugTrace(const std::string& line);
 
 }  // namespace kelto

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
@@ -80,6 +81,25 @@ ProcessResult RunProcess(const std::string& file, const std::string& parameters,
 
 bool ShellOpen(const std::string& file, const std::string& parameters) {
     return Succeeded(RunProcess(file, parameters, 0, false), 0);
+}
+
+std::string RegisteredProgramPath(std::string_view exeName) {
+    std::wstring key =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + ToWide(exeName);
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof(path) - sizeof(wchar_t);
+    // A REG_EXPAND_SZ entry comes back expanded, "%ProgramFiles%\\..." as a
+    // path: RRF_RT_REG_SZ takes both without RRF_NOEXPAND.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path,
+                     &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::wstring text = path;
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') {
+        text = text.substr(1, text.size() - 2);
+    }
+    std::string found = ToUtf8(text);
+    return FileExists(found) ? found : std::string();
 }
 
 }  // namespace kelto

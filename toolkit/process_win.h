@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace kelto {
 
@@ -29,5 +30,9 @@ inline bool Succeeded(const ProcessResult& r, DWORD waitMs) {
 
 // Opens a program shown, without waiting (web links use it).
 bool ShellOpen(const std::string& file, const std::string& parameters);
+
+// The full path under which a program is registered (the App Paths entry
+// of its file name), when that names an existing file; "" otherwise.
+std::string RegisteredProgramPath(std::string_view exeName);
 
 }  // namespace kelto

@@ -36,4 +36,8 @@ void TraceStep(std::string_view what) {
     OutputDebugStringW(ToWide(line).c_str());
 }
 
+void DebugTrace(std::string_view line) {
+    OutputDebugStringW(ToWide("Kelto2: " + std::string(line) + "\n").c_str());
+}
+
 }  // namespace kelto

@@ -9,4 +9,7 @@ namespace kelto {
 // "Kelto2 +<ms since the process was created>: <what>".
 void TraceStep(std::string_view what);
 
+// "Kelto2: <line>", for facts rather than steps (the launch decision).
+void DebugTrace(std::string_view line);
+
 }  // namespace kelto

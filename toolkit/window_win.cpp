@@ -383,7 +383,7 @@ TopWindow::~TopWindow() {
     }
 }
 
-void CreateTopWindow(TopWindow& window, const Application& app, const TopWindowSpec& spec,
+void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec,
                      WindowEvents events) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     std::wstring className = ToWide(spec.className);
@@ -399,8 +399,8 @@ void CreateTopWindow(TopWindow& window, const Application& app, const TopWindowS
     DWORD style = spec.style & ~(WS_VISIBLE | WS_CHILD);
     CreateWindowExW(0, className.c_str(), ToWide(spec.title).c_str(), style,
                     ClampCoordinate(spec.outer.left), ClampCoordinate(spec.outer.top),
-                    ClampExtent(spec.outer.width), ClampExtent(spec.outer.height), app.window,
-                    nullptr, instance, &window);
+                    ClampExtent(spec.outer.width), ClampExtent(spec.outer.height),
+                    ApplicationWindow(app), nullptr, instance, &window);
 }
 
 void ShowTopWindow(TopWindow& window) {

@@ -104,7 +104,7 @@ struct TopWindow {
 // Made hidden whatever spec.style says, so that no event reaches a record
 // that is still being filled: ShowTopWindow, or the message loop for the
 // main window, shows it. Owned by the application's window.
-void CreateTopWindow(TopWindow& window, const Application& app, const TopWindowSpec& spec,
+void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec,
                      WindowEvents events);
 void ShowTopWindow(TopWindow& window);
 void HideTopWindow(TopWindow& window);

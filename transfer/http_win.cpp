@@ -64,6 +64,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
 
     std::vector<uint8_t> buffer(kReadChunk);
     int64_t received = 0;
+    int64_t pieces = 0;
     bool readFailed = false;
     for (;;) {
         DWORD got = 0;
@@ -79,6 +80,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
             break;
         }
         received += got;
+        ++pieces;
         if (callback && !callback(contentLength, ClampToInt32(received), startTick)) {
             result.stopped = true;
             break;
@@ -86,8 +88,8 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
         gPause(kReadPauseMs);
     }
     result.complete = !result.stopped && TransferIsComplete(readFailed, contentLength, received);
-    TraceStep("read " + std::to_string(received) + " bytes, status " +
-              std::to_string(result.status));
+    TraceStep("read " + std::to_string(received) + " bytes in " + std::to_string(pieces) +
+              " pieces, status " + std::to_string(result.status));
     // The request handle closes before the root handle (declaration order).
     return result;
 }

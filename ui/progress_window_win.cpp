@@ -1,11 +1,362 @@
 #include "ui/progress_window_win.h"
 
+#include "toolkit/format.h"
+#include "toolkit/picture_win.h"
+#include "toolkit/process_win.h"
+#include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
+#include "transfer/http_win.h"
+#include "ui/progress_text.h"
+#include "ui/web_link.h"
+
 namespace kelto {
 
 ProgressWindow* CurrentProgressWindow = nullptr;
+HWND ProgressWindowHandle = nullptr;
+
+namespace {
+
+// The window's own style: framed, until a background picture takes the
+// frame off.
+constexpr DWORD kProgressWindowStyle =
+    WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+static_assert(kProgressWindowStyle == 0x16CF0000);
+
+constexpr int kMargin = 5;
+constexpr int kProgressRange = 10000;
+constexpr std::string_view kFontFace = "SimSum";
+constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
+constexpr std::string_view kBrowser = "iexplore.exe";
+
+// A skin picture is a few kilobytes; a server that sends far more is not
+// sending one, and must not make the launcher hold it.
+constexpr int32_t kMaxSkinImageBytes = 16 << 20;
+
+// The progress value of the last message sent; only the worker reads and
+// writes it, and nothing resets it.
+int32_t LastProgress = 0;
+
+// ---- interaction ----
+
+// The browser by its registered full path: a bare "iexplore.exe" would be
+// looked for beside the launcher first, and a program of that name dropped
+// into a download folder would run with administrator rights.
+void OpenUrl(std::string_view url) {
+    if (!IsWebLink(url)) {
+        return;
+    }
+    std::string browser = RegisteredProgramPath(kBrowser);
+    if (!browser.empty()) {
+        (void)ShellOpen(browser, std::string(url));
+    }
+}
+
+void OpenHeaderLink(ProgressWindow& pw) {
+    OpenUrl(pw.Config.headerurl);
+}
+
+void OpenLink1(ProgressWindow& pw) {
+    OpenUrl(pw.Config.webLink1URL);
+}
+
+void OpenLink2(ProgressWindow& pw) {
+    OpenUrl(pw.Config.webLink2URL);
+}
+
+void RequestClose(ProgressWindow& pw) {
+    PostMessageW(pw.Window.handle, WM_CLOSE, 0, 0);
+}
+
+void MinimizeApplication(ProgressWindow& pw) {
+    if (pw.Owner && !IsApplicationMinimized(*pw.Owner)) {
+        MinimizeApplicationWindow(*pw.Owner);
+    }
+}
+
+void FollowWindowMove(ProgressWindow& pw) {
+    if (pw.Owner) {
+        Rect outer = OuterRect(pw.Window);
+        MoveApplicationWindow(*pw.Owner, outer.left, outer.top);
+    }
+}
+
+// Any button, on the window's surface or on the caption, moves the window
+// as a press on a title bar would.
+void BeginWindowDrag(ProgressWindow& pw, const MouseEvent&) {
+    ReleaseCapture();
+    SendMessageW(pw.Window.handle, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+// Both edges of the close rectangle count; computed wide, as the sizes
+// come from the server.
+bool InCloseRectangle(const LauncherConfig& c, int x, int y) {
+    return c.closeX <= x && x <= int64_t{c.closeX} + c.closeW && c.closeY <= y &&
+           y <= int64_t{c.closeY} + c.closeH;
+}
+
+void CloseAreaMouseUp(ProgressWindow& pw, const MouseEvent& event) {
+    if (event.button == MouseButton::kLeft && InCloseRectangle(pw.Config, event.x, event.y)) {
+        PostMessageW(pw.Window.handle, WM_CLOSE, 0, 0);
+    }
+}
+
+void ConfirmCancel(ProgressWindow& pw, bool& accept) {
+    accept = false;
+    // The job's own close at its end is not a question to the user.
+    if (pw.Job.stage == SetupJobStage::Finished) {
+        accept = true;
+        return;
+    }
+    HideTopWindow(pw.Window);
+    const FormatArg game[] = {TextArg(kGameTitle)};
+    std::wstring question = ToWide(FormatText(kCancelQuestion, game));
+    std::wstring title = ToWide(pw.Owner ? pw.Owner->caption : std::string(kApplicationCaption));
+    int answer = MessageBoxW(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION);
+    if (answer == IDYES || pw.Job.stage == SetupJobStage::Finished) {
+        accept = true;
+        return;
+    }
+    if (IsWindow(pw.Window.handle)) {
+        ShowTopWindow(pw.Window);
+        SetForegroundWindow(pw.Window.handle);
+        SetFocus(pw.Window.handle);
+    }
+}
+
+bool HandleProgressMessage(ProgressWindow& pw, const WindowMessage& message) {
+    if (message.id != WM_SETUP_PROGRESS) {
+        return false;
+    }
+    SetProgressPosition(pw.ProgressBar, static_cast<int>(message.wParam));
+    auto text = reinterpret_cast<const char*>(message.lParam);
+    SetElementText(pw.StatusLine, text ? GbkToUtf8(text) : std::string());
+    PostMessageW(pw.StatusLine.handle, WM_PAINT, 0, 0);
+    PostMessageW(pw.Window.handle, WM_PAINT, 0, 0);
+    PostMessageW(pw.ProgressBar.handle, WM_PAINT, 0, 0);
+    return true;
+}
+
+void StartSetupJob(ProgressWindow& pw) {
+    TraceStep("window shown");
+    if (pw.SetupJobStarted || pw.Job.launched) {
+        return;
+    }
+    SetupJob& job = pw.Job;
+    job.setupUrl = SetupPackageUrl(pw.Config);
+    job.defaultSetupUrl = DefaultSetupUrl();
+    job.progress = &ReportSetupProgress;
+    job.handOver = pw.HandOver;
+    job.window = ProgressWindowHandle;
+    job.started = &pw.SetupJobStarted;
+    StartSetupJob(job);
+}
+
+// ---- skin ----
+
+void PaintBackground(ProgressWindow& pw, HDC dc) {
+    DrawPicture(dc, pw.BackgroundImage, {0, 0});
+}
+
+void PaintHeader(ProgressWindow& pw, HDC dc) {
+    DrawPicture(dc, pw.HeaderImage, {0, 0});
+}
+
+bool StopPastSkinLimit(int32_t, int32_t received, uint32_t) {
+    return received <= kMaxSkinImageBytes;
+}
+
+// True when the server answered 200. An oversized body counts as fetched
+// and not decodable.
+bool FetchImage(const std::string& url, SkinImage& image) {
+    if (url.empty()) {
+        return false;
+    }
+    MemorySink stream(kMaxSkinImageBytes + kReadChunk);
+    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit) != kHttpOk) {
+        return false;
+    }
+    if (stream.Bytes().size() <= static_cast<size_t>(kMaxSkinImageBytes)) {
+        LoadImageByExtension(UrlExtension(url), stream.Bytes(), image);
+    }
+    return true;
+}
+
+Size SizeOf(const SkinImage& image) {
+    return {image.width, image.height};
+}
+
+// ---- construction ----
+
+std::optional<COLORREF> ColorFrom(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return static_cast<COLORREF>(parseColor(text));
+}
+
+void StyleLabel(Element& label, int cellHeight, bool bold, const std::string& color) {
+    SetElementFont(label, kFontFace, cellHeight, bold);
+    SetTransparent(label, true);
+    SetElementTextColor(label, ColorFrom(color));
+}
+
+void MakeLink(ProgressWindow& pw, Element& link, const std::string& text, const std::string& url,
+              const std::string& color, Handler<void()> open) {
+    ElementEvents events;
+    if (!url.empty()) {
+        events.click = open;
+    }
+    MakeElement(link, pw.Window, ElementKind::kRightLabel, text, events);
+    PlaceBelow(link);
+    SetElementFont(link, kFontFace, 12, false);
+    SetSizesToText(link, true);
+    SetTransparent(link, true);
+    SetHandPointer(link);
+    SetElementTextColor(link, ColorFrom(color));
+}
+
+std::string DescriptionText(const LauncherConfig& c) {
+    const FormatArg game[] = {TextArg(kGameTitle)};
+    return FormatText(c.description, game);
+}
+
+void ApplyRect(Element& element, const Rect& r) {
+    MoveElement(element, {r.left, r.top});
+    ResizeElement(element, {r.width, r.height});
+}
+
+}  // namespace
 
 ProgressWindow& NewProgressWindow() {
     return *new ProgressWindow();
+}
+
+void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
+    const LauncherConfig& c = pw.Config;
+    pw.Owner = &owner;
+    Point origin =
+        CenteredWindowOrigin({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    TopWindowSpec spec;
+    spec.style = kProgressWindowStyle;
+    spec.outer = {origin.x, origin.y, 400, 200};
+    WindowEvents events;
+    events.closeRequest = Bind<&ConfirmCancel>(pw);
+    events.mouseDown = Bind<&BeginWindowDrag>(pw);
+    events.mouseUp = Bind<&CloseAreaMouseUp>(pw);
+    events.message = Bind<&HandleProgressMessage>(pw);
+    // The show handler shares its name with the job's own starter below it.
+    events.shown = Bind<static_cast<void (*)(ProgressWindow&)>(&StartSetupJob)>(pw);
+    events.paint = Bind<&PaintBackground>(pw);
+    events.moved = Bind<&FollowWindowMove>(pw);
+    CreateTopWindow(pw.Window, owner, spec, events);
+    pw.Window.margin = kMargin;
+    SetBackgroundColor(pw.Window, RGB(255, 255, 255));
+    SetMainWindow(owner, pw.Window);
+    ProgressWindowHandle = pw.Window.handle;
+
+    MakeElement(pw.HeaderBox, pw.Window, ElementKind::kPictureBox, {},
+                {.click = Bind<&OpenHeaderLink>(pw), .paint = Bind<&PaintHeader>(pw)});
+    PlaceBelow(pw.HeaderBox);
+    MoveElement(pw.HeaderBox, {0, 25});
+    ResizeElement(pw.HeaderBox, {64, 80});
+
+    MakeElement(pw.CloseArea, pw.Window, ElementKind::kPictureBox, {},
+                {.click = Bind<&RequestClose>(pw)});
+    SetTransparent(pw.CloseArea, true);
+    SetHandPointer(pw.CloseArea);
+    MakeElement(pw.MinimizeArea, pw.Window, ElementKind::kPictureBox, {},
+                {.click = Bind<&MinimizeApplication>(pw)});
+    SetTransparent(pw.MinimizeArea, true);
+    SetHandPointer(pw.MinimizeArea);
+
+    MakeLink(pw, pw.Link1, c.webLink1Text, c.webLink1URL, c.webLink1Color, Bind<&OpenLink1>(pw));
+    MakeLink(pw, pw.Link2, c.webLink2Text, c.webLink2URL, c.webLink2Color, Bind<&OpenLink2>(pw));
+
+    MakeElement(pw.CaptionLabel, pw.Window, ElementKind::kLabel, c.caption,
+                {.mouseDown = Bind<&BeginWindowDrag>(pw)});
+    StyleLabel(pw.CaptionLabel, 12, true, c.CaptionColor);
+    MoveElement(pw.CaptionLabel, {kMargin, kMargin});
+    ResizeElement(pw.CaptionLabel, {64, 20});
+
+    MakeElement(pw.ProgressBar, pw.Window, ElementKind::kProgressBar);
+    SetProgressRange(pw.ProgressBar, kProgressRange);
+    SetProgressPosition(pw.ProgressBar, 0);
+    PlaceBelow(pw.ProgressBar);
+
+    MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, DescriptionText(c));
+    PlaceBelow(pw.DescriptionLine);
+    StyleLabel(pw.DescriptionLine, 13, true, c.descriptionColor);
+    ResizeElement(pw.DescriptionLine, {286, 20});
+
+    MakeElement(pw.StatusLine, pw.Window, ElementKind::kLabel);
+    PlaceBelow(pw.StatusLine);
+    StyleLabel(pw.StatusLine, 13, true, c.ProgressColor);
+    ResizeElement(pw.StatusLine, {286, 20});
+    SetSizesToText(pw.StatusLine, true);
+    ResizeElement(pw.StatusLine, {286, 20});
+}
+
+void LoadSkin(ProgressWindow& pw) {
+    const LauncherConfig& c = pw.Config;
+    SkinFacts& skin = pw.Skin;
+    skin.headerShown = FetchImage(c.headerImg, pw.HeaderImage) && pw.HeaderImage.width != 0;
+    if (skin.headerShown) {
+        skin.header = SizeOf(pw.HeaderImage);
+        ResizeElement(pw.HeaderBox, skin.header);
+    } else {
+        SetElementVisible(pw.HeaderBox, false);
+    }
+    skin.closeFetched = FetchImage(c.closeImg, pw.CloseImage);
+    if (skin.closeFetched) {
+        skin.close = SizeOf(pw.CloseImage);
+        ResizeElement(pw.CloseArea, skin.close);
+    }
+    (void)FetchImage(c.backgroundMask, pw.MaskImage);
+    (void)FetchImage(c.backgroundImg, pw.BackgroundImage);
+    if (pw.BackgroundImage.width > 0) {
+        skin.background = SizeOf(pw.BackgroundImage);
+        SetOuterSize(pw.Window, skin.background);
+        // Without a frame the client area is the whole picture.
+        SetStyle(pw.Window, 0);
+    }
+    LayoutProgressWindow(pw);
+}
+
+void LayoutProgressWindow(ProgressWindow& pw) {
+    TextSizes text{MeasureText(pw.Link1), MeasureText(pw.Link2)};
+    ProgressLayout layout =
+        LayoutProgressWindow(pw.Config, pw.Skin, text, ClientSize(pw.Window).width);
+    ApplyRect(pw.HeaderBox, layout.header);
+    ApplyRect(pw.CloseArea, layout.close);
+    ApplyRect(pw.MinimizeArea, layout.minimize);
+    ApplyRect(pw.CaptionLabel, layout.caption);
+    ApplyRect(pw.Link1, layout.link1);
+    ApplyRect(pw.Link2, layout.link2);
+    ApplyRect(pw.ProgressBar, layout.progressBar);
+    ApplyRect(pw.DescriptionLine, layout.description);
+    ApplyRect(pw.StatusLine, layout.status);
+}
+
+void EndSetupJobWithTheWindow(ProgressWindow& pw) {
+    if (pw.Job.launched && pw.Job.stage != SetupJobStage::Finished) {
+        AbandonSetupJob(pw.Job);
+    }
+}
+
+bool ReportSetupProgress(int32_t total, int32_t done, uint32_t startTick) {
+    const ProgressWindow* pw = CurrentProgressWindow;
+    if (!pw) {
+        return true;
+    }
+    ProgressReport report = NextProgressReport(total, done, GetTickCount() - startTick,
+                                               LastProgress, pw->Config.progress);
+    if (report.send) {
+        // The window takes ANSI text in GBK, the product's own encoding.
+        std::string text = Utf8ToGbk(report.status);
+        SendMessageW(ProgressWindowHandle, WM_SETUP_PROGRESS, static_cast<WPARAM>(report.position),
+                     text.empty() ? 0 : reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    return true;
 }
 
 }  // namespace kelto

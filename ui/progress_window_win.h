@@ -1,20 +1,52 @@
-// The progress window's record. It owns the configuration and lives until the
-// process ends; the setup job's worker reaches it through CurrentProgressWindow.
+// The progress window: its record, its construction and layout, its skin,
+// and its reactions to the user and to the setup job.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <string_view>
 
 #include "config/launcher_config.h"
+#include "toolkit/app_win.h"
+#include "toolkit/window_win.h"
+#include "transfer/setup_job_win.h"
+#include "ui/image_types_win.h"
+#include "ui/layout.h"
 
 namespace kelto {
 
+// Sent by the job's worker after a piece of the Setup package arrived:
+// wParam the bar's new position (0..10000), lParam the status text (GBK,
+// NUL-terminated) or null, valid until the send returns.
+inline constexpr UINT WM_SETUP_PROGRESS = WM_USER + 1000;
+
 struct ProgressWindow {
+    TopWindow Window;
+    Element HeaderBox;
+    Element CloseArea;
+    Element MinimizeArea;
+    Element CaptionLabel;
+    Element ProgressBar;
+    Element DescriptionLine;
+    Element StatusLine;
+    Element Link1;
+    Element Link2;
+    SkinImage MaskImage;
+    SkinImage HeaderImage;
+    SkinImage BackgroundImage;
+    SkinImage CloseImage;
     LauncherConfig Config;
-    HWND Window = nullptr;
-    HWND HeaderBox = nullptr;
     std::atomic<bool> SetupJobStarted{false};
+
+    // Wired at construction: the application that owns the window, and what
+    // the job does after a successful setup (the hand-over, from above).
+    Application* Owner = nullptr;
+    void (*HandOver)() = nullptr;
+    // What the skin pictures gave, for the layout pass.
+    SkinFacts Skin;
+    // The setup job's record; it lives as long as this one.
+    SetupJob Job;
 };
 
 // A new record that is never destroyed: the setup job's worker may still
@@ -22,5 +54,23 @@ struct ProgressWindow {
 ProgressWindow& NewProgressWindow();
 
 extern ProgressWindow* CurrentProgressWindow;
+// The window's handle, written once while it is built, before the worker
+// exists; the worker addresses its messages to it.
+extern HWND ProgressWindowHandle;
+
+// Makes the window and its elements from the configuration and wires their
+// events; the owner's window owns the progress window.
+void BuildProgressWindow(ProgressWindow& pw, Application& owner);
+// Fetches the skin pictures, sizes the window to them and lays it out.
+void LoadSkin(ProgressWindow& pw);
+// Puts every element in place; called once, at the end of LoadSkin.
+void LayoutProgressWindow(ProgressWindow& pw);
+
+// For the main thread after its message loop ended: a job still at work
+// is stopped and its files removed.
+void EndSetupJobWithTheWindow(ProgressWindow& pw);
+
+// The progress callback of the setup download; runs on the worker.
+bool ReportSetupProgress(int32_t total, int32_t done, uint32_t startTick);
 
 }  // namespace kelto

@@ -27,7 +27,8 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
 
-from winebench import Bench, ini_bytes, standalone_bench, standin_exe  # noqa: E402
+from winebench import (Bench, ini_bytes, nginx, open_for_reading,  # noqa: E402
+                       standalone_bench, standin_exe)
 
 HANDOVER_SLEEPS_MS = 200
 # Three GETs (kelto.dat, games/9.dat, software2.xml), each body one read.
@@ -36,35 +37,6 @@ PRESCRIBED_SLEEPS_MS = HANDOVER_SLEEPS_MS + READ_PAUSES_MS
 STEP = re.compile(r'Kelto2 \+(?P<ms>[0-9.]+)ms: (?P<what>[^"\\]*)')
 CONFIG = "[forceupdate]\nlatest=1.6.5.2288\n"
 SOFTWARE_XML = b"<software/>\r\n"
-
-
-def nginx(root: pathlib.Path, work: pathlib.Path, port: int) -> subprocess.Popen:
-    conf = work / "nginx.conf"
-    conf.write_text(f"""
-daemon off;
-worker_processes 1;
-pid {work}/nginx.pid;
-error_log {work}/nginx-error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log {work}/nginx-access.log;
-    client_body_temp_path {work}/body;
-    proxy_temp_path {work}/proxy;
-    fastcgi_temp_path {work}/fastcgi;
-    uwsgi_temp_path {work}/uwsgi;
-    scgi_temp_path {work}/scgi;
-    server {{
-        listen 127.0.0.1:{port};
-        server_name dl.morvik.example;
-        root {root};
-    }}
-}}
-""")
-    process = subprocess.Popen(["/usr/sbin/nginx", "-c", str(conf), "-p", str(work)])
-    time.sleep(0.5)
-    if process.poll() is not None:
-        raise RuntimeError((work / "nginx-error.log").read_text())
-    return process
 
 
 def handover_ms(bench: Bench, clock_log: pathlib.Path, env: dict[str, str]) -> float:
@@ -143,11 +115,8 @@ def main() -> int:
             (root / "kelto2").mkdir(parents=True)
             (root / "kelto2" / "kelto.dat").write_bytes(ini_bytes(CONFIG))
             (root / "software2.xml").write_bytes(SOFTWARE_XML)
-            # nginx's workers run as an unprivileged user: let them read.
-            for path in (work, root, root / "kelto2"):
-                path.chmod(0o755)
-            for path in root.rglob("*"):
-                path.chmod(0o755 if path.is_dir() else 0o644)
+            work.chmod(0o755)
+            open_for_reading(root)
             port = 18900 + os.getpid() % 1000
             server_process = nginx(root, work, port)
             try:

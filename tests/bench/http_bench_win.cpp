@@ -2,6 +2,7 @@
 //
 //   http_proxy=http://127.0.0.1:PORT KELTO2_TEST_URL=http://dl.test.example
 //   wine kelto2_http_bench.exe
+//   wine kelto2_http_bench.exe pause   (only what Sleep(10) lasts here)
 //
 // (a) a 4 MiB body with the production pause: the share of the time that
 //     the prescribed pauses take, (reads that delivered data x what
@@ -205,7 +206,11 @@ int StreamingMemory(const std::string& base) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && std::wstring(argv[1]) == L"pause") {
+        std::printf("Sleep(%u) lasts %.3f ms\n", kReadPauseMs, MeasuredPauseSeconds() * 1000);
+        return 0;
+    }
     wchar_t buffer[2048];
     DWORD len = GetEnvironmentVariableW(L"KELTO2_TEST_URL", buffer, 2048);
     if (len == 0 || len >= 2048) {

@@ -23,6 +23,7 @@ from __future__ import annotations
 
 import contextlib
 import dataclasses
+import json
 import os
 import pathlib
 import shutil
@@ -48,6 +49,7 @@ PRODUCT = "Morvik下载器"
 PRODUCT_2010 = "Morvik下载器 2010"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 WINDOW_CLASS = "Tmvna_downloader_MsgWin"
+PROGRESS_WINDOW_CLASS = "TKelto2Window"
 HANDOVER_MESSAGE = 0x13F4
 
 DEFAULT_LOCALE = "zh_CN.UTF-8"
@@ -364,6 +366,47 @@ class Bench:
     def winprobe(self, *args: str) -> RunResult:
         return self.run(standin_exe("winprobe.exe"), list(args), timeout=60)
 
+    def window_tree(self, name: str = PROGRESS_WINDOW_CLASS) -> Optional[dict]:
+        """The probe's view of a top-level window and its children; None
+        when there is no such window."""
+        result = self.winprobe("tree", name)
+        return json.loads(result.stdout) if result.returncode == 0 else None
+
+    def wait_for_window(self, name: str = PROGRESS_WINDOW_CLASS, timeout: float = 30,
+                        ready=lambda tree: tree["visible"]) -> dict:
+        deadline = time.monotonic() + timeout
+        while True:
+            tree = self.window_tree(name)
+            if tree and ready(tree):
+                return tree
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no window {name!r} after {timeout} s: {tree}")
+            time.sleep(0.2)
+
+    def message_boxes(self, answer: str = "") -> list[str]:
+        """Every message box as "caption|text"; answer ("yes", "no",
+        "close") presses that button in each."""
+        out = self.winprobe("boxes", *([answer] if answer else [])).stdout
+        return [line[4:].rsplit("|topmost=", 1)[0] for line in out.splitlines()
+                if line.startswith("box ")]
+
+    def wait_for_box(self, timeout: float = 30) -> list[str]:
+        deadline = time.monotonic() + timeout
+        while not (boxes := self.message_boxes()) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        return boxes
+
+    def start_kelto(self, args: Sequence[str] = (), env: Optional[Mapping[str, str]] = None,
+                    debug: Optional[str] = None) -> subprocess.Popen:
+        """Starts Kelto2.exe without waiting for it, for tests that act on
+        its window while it runs."""
+        exe = BIN_DIR / "Kelto2.exe"
+        self._kelto_err = tempfile.TemporaryFile()
+        return subprocess.Popen(["wine", str(exe), *args], cwd=self.cwd, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=self._kelto_err,
+                                env=self.prefix.env(self.locale, debug, self.env(env)),
+                                start_new_session=True)
+
     def start_downloader(self, installation: Installation, args: Sequence[str] = ("/u",),
                          env: Optional[Mapping[str, str]] = None) -> subprocess.Popen:
         """Starts an installed stand-in in the background, as if the user had."""
@@ -479,6 +522,11 @@ class Bench:
         self._reg(["add", key, "/v", "InstallLocation", "/t", value_type, "/d", value, "/f",
                    f"/reg:{view}"])
 
+    def set_registry_default(self, key: str, value: str, view: str = "64") -> None:
+        """Sets the default value of a key; the key goes with clean()."""
+        self._registry_keys.add((key, view))
+        self._reg(["add", key, "/ve", "/d", value, "/f", f"/reg:{view}"])
+
     def import_registry(self, text: str, keys: Iterable[tuple[str, str]] = ()) -> None:
         """Imports a .reg text (regedit syntax, "Windows Registry Editor
         Version 5.00"); keys lists (key, view) pairs to delete afterwards."""
@@ -513,6 +561,53 @@ class Bench:
             self.delete_registry_key(key, view)
         self._registry_keys.clear()
         self.prefix.kill_all()
+
+
+# --- nginx --------------------------------------------------------------------
+
+def nginx(root: pathlib.Path, work: pathlib.Path, port: int,
+          download_rate: str = "0") -> subprocess.Popen:
+    """nginx serving the folder root as the distribution server does, on
+    127.0.0.1:port; the launcher reaches it as its proxy (http_proxy). Its
+    workers run as an unprivileged user, so root must be readable.
+    download_rate limits what /download/ sends per second ("160k"; "0" for
+    no limit)."""
+    conf = work / "nginx.conf"
+    conf.write_text(f"""
+daemon off;
+worker_processes 1;
+pid {work}/nginx.pid;
+error_log {work}/nginx-error.log;
+events {{ worker_connections 64; }}
+http {{
+    access_log {work}/nginx-access.log;
+    client_body_temp_path {work}/body;
+    proxy_temp_path {work}/proxy;
+    fastcgi_temp_path {work}/fastcgi;
+    uwsgi_temp_path {work}/uwsgi;
+    scgi_temp_path {work}/scgi;
+    server {{
+        listen 127.0.0.1:{port};
+        server_name dl.morvik.example;
+        root {root};
+        location /download/ {{ limit_rate {download_rate}; }}
+    }}
+}}
+""")
+    process = subprocess.Popen(["/usr/sbin/nginx", "-c", str(conf), "-p", str(work)])
+    time.sleep(0.5)
+    if process.poll() is not None:
+        raise RuntimeError((work / "nginx-error.log").read_text())
+    return process
+
+
+
+def open_for_reading(*folders: pathlib.Path) -> None:
+    """Lets nginx's workers read every file below the folders."""
+    for folder in folders:
+        folder.chmod(0o755)
+        for path in folder.rglob("*"):
+            path.chmod(0o755 if path.is_dir() else 0o644)
 
 
 @contextlib.contextmanager

@@ -25,9 +25,22 @@
 //                               FILE into OUT (TYPE and NAME: a number or
 //                               a name; LANG: a decimal language id), exit
 //                               code 2 when it is missing
-//   winprobe.exe boxes [close]  every message box on the desktop as
+//   winprobe.exe boxes [close|yes|no]
+//                               every message box on the desktop as
 //                               "box <caption>|<text>|topmost=<0|1>";
-//                               with close, each is answered with OK
+//                               with an answer, each gets that button
+//   winprobe.exe ping NAME MS COUNT
+//                               sends WM_NULL to the window of class NAME
+//                               every MS milliseconds, COUNT times, and
+//                               prints the round trips' median, 99th
+//                               percentile and maximum in milliseconds
+//   winprobe.exe click NAME INDEX
+//                               a click on the INDEXth child (Z order,
+//                               from 0) of the window of class NAME, as a
+//                               label reports it to its parent
+//   winprobe.exe release NAME left|right X Y
+//                               posts a mouse button release at client
+//                               point X, Y to the window of class NAME
 //   winprobe.exe tree NAME      the top-level window of class NAME (else of
 //                               title NAME) as one JSON object: class,
 //                               title, style, rect and client (screen),
@@ -44,6 +57,7 @@
 #include <wininet.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -189,8 +203,8 @@ std::wstring ResourceId(const wchar_t* text, WORD& number) {
     return text;
 }
 
-int DumpResource(const wchar_t* file, const wchar_t* type, const wchar_t* name,
-                 const wchar_t* lang, const wchar_t* out) {
+int DumpResource(const wchar_t* file, const wchar_t* type, const wchar_t* name, const wchar_t* lang,
+                 const wchar_t* out) {
     HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module) {
         std::fprintf(stderr, "cannot load %lu\n", GetLastError());
@@ -200,22 +214,22 @@ int DumpResource(const wchar_t* file, const wchar_t* type, const wchar_t* name,
     WORD nameNumber = 0;
     std::wstring typeText = ResourceId(type, typeNumber);
     std::wstring nameText = ResourceId(name, nameNumber);
-    HRSRC found = FindResourceExW(module,
-                                  typeNumber ? MAKEINTRESOURCEW(typeNumber) : typeText.c_str(),
-                                  nameNumber ? MAKEINTRESOURCEW(nameNumber) : nameText.c_str(),
-                                  static_cast<WORD>(wcstoul(lang, nullptr, 10)));
+    HRSRC found =
+        FindResourceExW(module, typeNumber ? MAKEINTRESOURCEW(typeNumber) : typeText.c_str(),
+                        nameNumber ? MAKEINTRESOURCEW(nameNumber) : nameText.c_str(),
+                        static_cast<WORD>(wcstoul(lang, nullptr, 10)));
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes) {
         FreeLibrary(module);
         return 2;
     }
-    HANDLE target = CreateFileW(out, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE target =
+        CreateFileW(out, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD size = SizeofResource(module, found);
     DWORD written = 0;
-    bool ok = target != INVALID_HANDLE_VALUE &&
-              WriteFile(target, bytes, size, &written, nullptr) && written == size;
+    bool ok = target != INVALID_HANDLE_VALUE && WriteFile(target, bytes, size, &written, nullptr) &&
+              written == size;
     if (target != INVALID_HANDLE_VALUE) {
         CloseHandle(target);
     }
@@ -249,7 +263,7 @@ BOOL CALLBACK ReportBox(HWND window, LPARAM close) {
     std::printf("box %s|%s|topmost=%d\n", Utf8(caption).c_str(), Utf8(text).c_str(),
                 topmost ? 1 : 0);
     if (close) {
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(close), 0);
     }
     return TRUE;
 }
@@ -345,6 +359,34 @@ int PrintTree(const std::wstring& name) {
     return 0;
 }
 
+// How long the window takes to answer, sampled while it works.
+int Ping(const wchar_t* name, int intervalMs, int count) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> trips;
+    for (int i = 0; i < count; ++i) {
+        HWND window = FindWindowW(name, nullptr);
+        if (!window) {
+            break;
+        }
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        QueryPerformanceCounter(&end);
+        trips.push_back(static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                        static_cast<double>(frequency.QuadPart));
+        Sleep(static_cast<DWORD>(intervalMs));
+    }
+    if (trips.empty()) {
+        return 2;
+    }
+    std::sort(trips.begin(), trips.end());
+    std::printf("pings %zu median %.3f p99 %.3f max %.3f\n", trips.size(), trips[trips.size() / 2],
+                trips[std::min(trips.size() - 1, trips.size() * 99 / 100)], trips.back());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -393,16 +435,49 @@ int wmain(int argc, wchar_t** argv) {
         return DumpResource(argv[2], argv[3], argv[4], argv[5], argv[6]);
     }
     if (command == L"boxes") {
-        bool close = argc > 2 && std::wstring(argv[2]) == L"close";
-        EnumWindows(ReportBox, close ? 1 : 0);
+        std::wstring answer = argc > 2 ? argv[2] : L"";
+        LPARAM button = answer == L"close" ? IDOK
+                        : answer == L"yes" ? IDYES
+                        : answer == L"no"  ? IDNO
+                                           : 0;
+        EnumWindows(ReportBox, button);
+        return 0;
+    }
+    if (command == L"ping" && argc > 4) {
+        return Ping(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
+    }
+    if (command == L"click" && argc > 3) {
+        HWND window = FindWindowW(argv[2], nullptr);
+        HWND child = window ? GetWindow(window, GW_CHILD) : nullptr;
+        for (int i = _wtoi(argv[3]); child && i > 0; --i) {
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        if (!child) {
+            return 2;
+        }
+        WPARAM id = static_cast<WPARAM>(GetDlgCtrlID(child));
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(child));
+        return 0;
+    }
+    if (command == L"release" && argc > 5) {
+        HWND window = FindWindowW(argv[2], nullptr);
+        if (!window) {
+            return 2;
+        }
+        UINT msg = std::wstring(argv[3]) == L"right" ? WM_RBUTTONUP : WM_LBUTTONUP;
+        LPARAM point =
+            MAKELPARAM(static_cast<short>(_wtoi(argv[4])), static_cast<short>(_wtoi(argv[5])));
+        PostMessageW(window, msg, 0, point);
         return 0;
     }
     if (command == L"tree" && argc > 2) {
         return PrintTree(argv[2]);
     }
-    std::fprintf(stderr,
-                 "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
-                 "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|resource FILE TYPE NAME LANG OUT|"
-                 "boxes [close]|tree NAME\n");
+    std::fprintf(
+        stderr,
+        "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
+        "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|resource FILE TYPE NAME LANG OUT|"
+        "boxes [close|yes|no]|release NAME left|right X Y|tree NAME\n");
     return 3;
 }

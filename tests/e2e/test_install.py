@@ -1,0 +1,156 @@
+"""The install path from end to end: the window appears, the Setup package
+downloads on the worker, runs silently, and the fresh Downloader receives
+the hand-over; or the user cancels."""
+
+from __future__ import annotations
+
+import shutil
+import time
+
+from conftest import Response, standin_exe
+
+CONFIG = """[forceupdate]
+latest=1.6.5.2288
+[ui]
+closeX=341
+closeY=0
+closeW=48
+closeH=21
+"""
+QUESTION = "下载器|真的要取消下载Tamble吗？"
+WS_MINIMIZE = 0x20000000
+
+
+def leftovers(bench) -> list[str]:
+    """What the launcher's downloads left in the user's temporary folder."""
+    temp = bench.prefix.unix_path(bench.winprobe("temp").stdout.strip())
+    return sorted(p.name for p in temp.iterdir()
+                  if p.name.lower().startswith(("mvs", "mvc", "kelto2-setup")))
+
+
+def serve_install(bench, **response) -> None:
+    bench.serve_config(kelto=CONFIG)
+    bench.serve_software_xml()
+    bench.serve_setup("1.6.5.2288", **response)
+
+
+def test_whole_install_hands_over_to_the_new_downloader(bench):
+    serve_install(bench, chunk_size=65536, chunk_delay=0.05)
+    bench.enable_kelto_log()
+    result = bench.run_kelto(timeout=120)
+    assert result.ok, result
+
+    lines = bench.wait_for_log("msg 0x13F4 9 0")
+    assert "setup args  /S" in lines, lines
+    setup_path = next(line for line in lines if line.startswith("setup path "))
+    assert "\\kelto2-setup-" in setup_path and setup_path.lower().endswith(".exe"), setup_path
+    assert "args /u" in lines and "msg 0x13F4 9 0" in lines
+
+    log = bench.kelto_log()
+    assert log[0] == "Start download mvsetup.exe, 0"
+    assert log[1] == "Executing mvdown.exe"
+    assert "software.xml updated" in log
+    assert any(line.startswith("Executing ") and line.endswith("\\mvdown.exe") for line in log[2:])
+    assert any(line.startswith("SendMessage ") and line.endswith(", 5108, 9") for line in log)
+    assert log[-1] == "Download mvsetup.exe complete successful"
+    assert bench.server.paths().count("/download/mvsetup.exe") == 1
+    assert leftovers(bench) == []
+
+
+def test_three_failed_downloads_end_quietly(bench):
+    bench.serve_config(kelto=CONFIG)
+    bench.server.route("/download/mvsetup.exe", Response(status=404, body=b"gone"))
+    bench.enable_kelto_log()
+    result = bench.run_kelto(timeout=120)
+    assert result.ok, result
+    assert bench.kelto_log() == ["Start download mvsetup.exe, 0"] + \
+        ["Download mvsetup.exe failed"] * 3
+    assert bench.server.paths().count("/download/mvsetup.exe") == 3
+    assert not any(line.startswith("setup ") for line in bench.log_lines())
+    assert leftovers(bench) == []
+
+
+def test_setup_exit_code_3_skips_the_hand_over(bench):
+    bench.serve_config(kelto=CONFIG)
+    bench.serve_setup("1.6.5.2288", exit_code=3)
+    bench.enable_kelto_log()
+    result = bench.run_kelto(timeout=120)
+    assert result.ok, result
+    assert bench.kelto_log() == ["Start download mvsetup.exe, 0", "Executing mvdown.exe",
+                                 "Download mvsetup.exe complete successful"]
+    assert "setup args  /S" in bench.log_lines()
+    assert "args /u" not in bench.log_lines()
+    assert leftovers(bench) == []
+
+
+def test_cancel_yes_ends_the_run_during_the_download(bench):
+    serve_install(bench, chunk_size=4096, chunk_delay=0.2)
+    process = bench.start_kelto()
+    bench.wait_for_window(ready=lambda t: t["visible"] and t["children"][6]["position"] > 0)
+    bench.winprobe("release", "TKelto2Window", "left", "350", "10")
+    assert bench.wait_for_box() == [QUESTION]
+    assert not bench.window_tree()["visible"], "the window hides behind the question"
+    bench.message_boxes("yes")
+    assert process.wait(timeout=30) == 0
+    time.sleep(1)
+    assert not any(line.startswith("setup ") for line in bench.log_lines())
+    assert "args /u" not in bench.log_lines()
+    assert leftovers(bench) == []
+
+
+def test_cancel_no_goes_on_and_one_job_completes(bench):
+    serve_install(bench, chunk_size=8192, chunk_delay=0.15)
+    process = bench.start_kelto()
+    bench.wait_for_window(ready=lambda t: t["visible"] and t["children"][6]["position"] > 0)
+    # The close rectangle's edges: right and bottom ends count, one pixel
+    # further or another button does not.
+    for button, x, y in (("left", 390, 10), ("left", 341, 22), ("right", 350, 10)):
+        bench.winprobe("release", "TKelto2Window", button, str(x), str(y))
+        time.sleep(0.5)
+        assert bench.message_boxes() == [], (button, x, y)
+    bench.winprobe("release", "TKelto2Window", "left", "389", "21")
+    assert bench.wait_for_box() == [QUESTION]
+    before = bench.window_tree()["children"][6]["position"]
+    time.sleep(1.5)
+    assert bench.window_tree()["children"][6]["position"] > before, \
+        "progress goes on while the question is open"
+    bench.message_boxes("no")
+    tree = bench.wait_for_window()
+    assert tree["visible"]
+    assert process.wait(timeout=120) == 0
+    assert "msg 0x13F4 9 0" in bench.wait_for_log("msg 0x13F4 9 0")
+    assert bench.server.paths().count("/download/mvsetup.exe") == 1, "one job only"
+    assert leftovers(bench) == []
+
+
+def test_links_minimise_and_the_header(bench):
+    """Link 1 opens its page in the browser, link 2 is no web link and opens
+    nothing, the minimise area minimises the application window."""
+    config = """[forceupdate]
+latest=1.6.5.2288
+[ui]
+webLink1Text=认证
+webLink1URL=http://certificate.example/cert.html
+webLink2Text=other
+webLink2URL=file:///C:/windows/system32/calc.exe
+headerurl=
+"""
+    bench.serve_config(kelto=config)
+    bench.server.route("/download/mvsetup.exe", Response(hang=True))
+    # The shell finds the browser through its App Paths entry.
+    browser = bench.cwd / "iexplore.exe"
+    shutil.copyfile(standin_exe("iexplore.exe"), browser)
+    app_path = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iexplore.exe"
+    bench.set_registry_default(app_path, bench.prefix.windows_path(browser))
+    bench.start_kelto()
+    tree = bench.wait_for_window()
+    assert tree["owner"]["style"] & WS_MINIMIZE == 0
+    for index in (3, 4, 0):  # link 1, link 2, the header without a link
+        assert bench.winprobe("click", "TKelto2Window", str(index)).returncode == 0
+    lines = bench.wait_for_log("browser args http://certificate.example/cert.html", timeout=15)
+    time.sleep(1)
+    assert [line for line in bench.log_lines() if line.startswith("browser")] == \
+        ["browser args http://certificate.example/cert.html"], lines
+    bench.winprobe("click", "TKelto2Window", "2")  # the minimise area
+    time.sleep(1)
+    assert bench.window_tree()["owner"]["style"] & WS_MINIMIZE
