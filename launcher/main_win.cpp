@@ -6,6 +6,7 @@
 #include "launcher/dll_search_win.h"
 #include "launcher/startup_win.h"
 #include "toolkit/app_win.h"
+#include "toolkit/preload_win.h"
 #include "toolkit/product.h"
 #include "toolkit/trace_win.h"
 #include "ui/image_types_win.h"
@@ -15,6 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kelto;
     RestrictDllSearchToSystem32();
     TraceStep("start");
+    PreloadSystemLibraries();
     RegisterSkinImageTypes();
     // An error that escapes start-up ends the run with a report and code 1.
     try {

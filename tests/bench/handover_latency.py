@@ -34,7 +34,7 @@ HANDOVER_SLEEPS_MS = 200
 # Three GETs (kelto.dat, games/9.dat, software2.xml), each body one read.
 READ_PAUSES_MS = 3 * 10
 PRESCRIBED_SLEEPS_MS = HANDOVER_SLEEPS_MS + READ_PAUSES_MS
-STEP = re.compile(r'Kelto2 \+(?P<ms>[0-9.]+)ms: (?P<what>[^"\\]*)')
+STEP = re.compile(r'OutputDebugStringA "Kelto2 \+(?P<ms>[0-9.]+)ms: (?P<what>.*?)\\n"')
 CONFIG = "[forceupdate]\nlatest=1.6.5.2288\n"
 SOFTWARE_XML = b"<software/>\r\n"
 
