@@ -79,7 +79,9 @@ ProgressWindow* StartUp(Application& app) {
         UninstallOutdated();
     }
     window.HandOver = &HandOverAfterSetup;
+    TraceStep("building the window");
     BuildProgressWindow(window, app);
+    TraceStep("window built");
     LoadSkin(window);
     SetTitle(window.Window, config.caption);
     if (!config.headerurl.empty()) {

@@ -362,8 +362,21 @@ Size InitialSize(ElementKind kind) {
     }
 }
 
+// A label that sizes itself to its text is measured whenever the text
+// changes, which the progress line does several times a second while the
+// setup job's worker waits for each change: measuring in a memory DC of
+// our own spares the window's DC, and an unchanged size moves nothing.
+HDC MeasuringDc() {
+    static HDC dc = CreateCompatibleDC(nullptr);
+    return dc;
+}
+
 void FitToText(Element& element) {
-    ResizeElement(element, MeasureText(element));
+    Size size = MeasureText(element);
+    Rect now = ElementRect(element);
+    if (size != Size{now.width, now.height}) {
+        ResizeElement(element, size);
+    }
 }
 
 void Repaint(const Element& element) {
@@ -553,7 +566,11 @@ void SetElementText(Element& element, std::string_view utf8) {
     if (!element.handle || element.kind == ElementKind::kProgressBar) {
         return;
     }
-    SetWindowTextW(element.handle, ToWide(utf8).c_str());
+    std::wstring text = ToWide(utf8);
+    if (text == WindowTextOf(element.handle)) {
+        return;
+    }
+    SetWindowTextW(element.handle, text.c_str());
     if (element.sizesToText) {
         FitToText(element);
     }
@@ -612,7 +629,7 @@ Size MeasureText(const Element& element) {
     if (!element.handle) {
         return {};
     }
-    HDC dc = GetDC(element.handle);
+    HDC dc = MeasuringDc();
     if (!dc) {
         return {};
     }
@@ -633,7 +650,6 @@ Size MeasureText(const Element& element) {
     if (old) {
         SelectObject(dc, old);
     }
-    ReleaseDC(element.handle, dc);
     return size;
 }
 

@@ -10,7 +10,7 @@
 (c) a 64 MiB Setup package: the private memory (RssAnon of the process) at
     its peak during the download against the idle window's.
 
-    /usr/bin/python3 tests/bench/install_bench.py [runs for (a), default 10]
+    /usr/bin/python3 tests/bench/install_bench.py [runs for (a), default 10] [parts, default abc]
 """
 
 from __future__ import annotations
@@ -155,15 +155,19 @@ def memory(bench: Bench) -> None:
 
 def main() -> int:
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+    parts = sys.argv[2] if len(sys.argv) > 2 else "abc"
     with tempfile.TemporaryDirectory(prefix="kelto2-install-bench-") as tmp:
         with standalone_bench(pathlib.Path(tmp)) as bench:
             pause = measured_pause_ms(bench)
             print(f"Sleep(10) lasts {pause:.3f} ms here")
-            start_to_window(bench, runs, pause)
-            bench.clean()
-            through_the_job(bench, pause)
-            bench.clean()
-            memory(bench)
+            if "a" in parts:
+                start_to_window(bench, runs, pause)
+                bench.clean()
+            if "b" in parts:
+                through_the_job(bench, pause)
+                bench.clean()
+            if "c" in parts:
+                memory(bench)
     return 0
 
 
