@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::string_view kUiSection = "ui";
 constexpr std::string_view kForceUpdateSection = "forceupdate";
+constexpr std::string_view kMd5Section = "md5";
+constexpr std::string_view kSha256Section = "sha256";
+constexpr std::string_view kSignatureSection = "signature";
 
 void ReadString(const IniDocument& doc, std::string_view key, std::string& field) {
     if (std::optional<std::string> value = IniReadString(doc, kUiSection, key)) {
@@ -75,18 +78,19 @@ std::string_view EntryName(std::string_view entry) {
 // Each listed entry is re-read by its name, so a name that occurs twice takes
 // the value of its first occurrence, and a bare name (no '=') reads as "1".
 // The look-ups go through maps: a section may list thousands of entries.
-void MergeForceUpdate(LauncherConfig& c, const IniDocument& doc) {
-    std::vector<std::string> listed = IniSectionEntries(doc, kForceUpdateSection);
+void MergeSectionEntries(std::vector<std::string>& list, const IniDocument& doc,
+                         std::string_view section) {
+    std::vector<std::string> listed = IniSectionEntries(doc, section);
     if (listed.empty()) {
         return;
     }
     std::unordered_map<std::string, const IniLine*> firstLine;
-    for (const IniLine& line : FindIniSection(doc, kForceUpdateSection)->lines) {
+    for (const IniLine& line : FindIniSection(doc, section)->lines) {
         firstLine.try_emplace(AsciiLowered(line.key), &line);
     }
     std::unordered_map<std::string, size_t> position;
-    for (size_t i = 0; i < c.forceupdate.size(); ++i) {
-        position.try_emplace(AsciiLowered(EntryName(c.forceupdate[i])), i);
+    for (size_t i = 0; i < list.size(); ++i) {
+        position.try_emplace(AsciiLowered(EntryName(list[i])), i);
     }
     for (const std::string& entry : listed) {
         std::string_view name = EntryName(entry);
@@ -96,11 +100,11 @@ void MergeForceUpdate(LauncherConfig& c, const IniDocument& doc) {
         std::string merged(name);
         merged += '=';
         merged += line && line->hasValue ? std::string_view(line->value) : std::string_view("1");
-        auto [at, isNew] = position.try_emplace(std::move(lowered), c.forceupdate.size());
+        auto [at, isNew] = position.try_emplace(std::move(lowered), list.size());
         if (isNew) {
-            c.forceupdate.push_back(std::move(merged));
+            list.push_back(std::move(merged));
         } else {
-            c.forceupdate[at->second] = std::move(merged);
+            list[at->second] = std::move(merged);
         }
     }
 }
@@ -126,22 +130,46 @@ std::string_view Slice(std::string_view s, size_t pos, size_t count) {
 void LoadFromText(LauncherConfig& config, std::string_view utf8Text) {
     IniDocument doc = ParseIni(utf8Text);
     LoadUi(config, doc);
-    MergeForceUpdate(config, doc);
+    MergeSectionEntries(config.forceupdate, doc, kForceUpdateSection);
+    MergeSectionEntries(config.md5, doc, kMd5Section);
+    MergeSectionEntries(config.sha256, doc, kSha256Section);
+    MergeSectionEntries(config.signature, doc, kSignatureSection);
 }
 
 std::optional<ForceEntry> FindEntry(const LauncherConfig& config, std::string_view name) {
+    return FindListEntry(config.forceupdate, name);
+}
+
+std::optional<ForceEntry> FindListEntry(const std::vector<std::string>& list,
+                                        std::string_view name) {
     if (name.empty()) {
         return std::nullopt;
     }
     std::string prefix = AsciiLowered(name) + "=";
-    for (size_t i = 0; i < config.forceupdate.size(); ++i) {
-        const std::string& line = config.forceupdate[i];
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string& line = list[i];
         if (line.size() >= prefix.size() &&
             EqualsIgnoreAsciiCase(std::string_view(line).substr(0, prefix.size()), prefix)) {
             return ForceEntry{i, line.substr(prefix.size())};
         }
     }
     return std::nullopt;
+}
+
+PackageChecks PackageChecksFor(const LauncherConfig& config) {
+    PackageChecks checks;
+    std::optional<ForceEntry> latest = FindEntry(config, "latest");
+    if (!latest) {
+        return checks;
+    }
+    for (auto [list, value] :
+         {std::pair{&config.md5, &checks.md5}, std::pair{&config.sha256, &checks.sha256},
+          std::pair{&config.signature, &checks.signature}}) {
+        if (std::optional<ForceEntry> entry = FindListEntry(*list, latest->value)) {
+            *value = std::move(entry->value);
+        }
+    }
+    return checks;
 }
 
 std::string SetupPackageUrl(const LauncherConfig& config) {

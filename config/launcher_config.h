@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "toolkit/product.h"
+#include "transfer/package_check.h"
 
 namespace kelto {
 
@@ -53,13 +54,19 @@ struct LauncherConfig {
     int minimizeY = 0;
     int minimizeW = 0;
     int minimizeH = 0;
+    // What the server publishes about its Setup packages, keyed by version
+    // ("name=value" lines, merged like forceupdate).
+    std::vector<std::string> md5;
+    std::vector<std::string> sha256;
+    std::vector<std::string> signature;
 };
 
 std::string DefaultSetupUrl();  // server root + "/download/mvsetup.exe"
 
 // Loads one configuration text (UTF-8) over the record: present keys
-// overwrite, absent ones keep the field; [forceupdate] entries replace an
-// entry of the same name in place or are appended.
+// overwrite, absent ones keep the field; [forceupdate], [md5], [sha256] and
+// [signature] entries replace an entry of the same name in place or are
+// appended.
 void LoadFromText(LauncherConfig& config, std::string_view utf8Text);
 
 struct ForceEntry {
@@ -70,6 +77,14 @@ struct ForceEntry {
 // The first entry whose lower-cased text begins with the lower-cased name and
 // "="; an empty name finds nothing.
 std::optional<ForceEntry> FindEntry(const LauncherConfig& config, std::string_view name);
+
+// The same look-up in any "name=value" list of the record.
+std::optional<ForceEntry> FindListEntry(const std::vector<std::string>& list,
+                                        std::string_view name);
+
+// The md5, sha256 and signature values published for the version that the
+// "latest" entry names; all empty when there is no such entry.
+PackageChecks PackageChecksFor(const LauncherConfig& config);
 
 // The [forceupdate] entry "url", or the default setup URL when there is none.
 std::string SetupPackageUrl(const LauncherConfig& config);

@@ -19,7 +19,7 @@ corpora=$repo/tests/fuzz/corpus
 # The INI target needs room for a [forceupdate] section past its listing limit.
 declare -A max_len=([fuzz_ini_config]=40000)
 targets=(fuzz_ini_config fuzz_version fuzz_command_line fuzz_parse_color fuzz_image_decode
-         fuzz_layout fuzz_format)
+         fuzz_layout fuzz_format fuzz_package_check fuzz_checker)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

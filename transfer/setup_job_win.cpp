@@ -5,6 +5,7 @@
 #include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
 #include "transfer/http_win.h"
+#include "transfer/package_check_win.h"
 
 namespace kelto {
 
@@ -24,6 +25,7 @@ struct SetupRun {
     int attempt = 0;
     std::string setupFile{};  // where the current attempt stores the package
     std::string setupUrl{};   // what the current attempt asks for first
+    FileHandle package{};     // the checked package, held unwritable until it has run
     DWORD exitCode = 0;
 };
 
@@ -55,8 +57,20 @@ bool EnsureRunFolder(SetupRun& run) {
     return !run.folder.path.empty();
 }
 
+// A package that fails its check counts as a failed request: it goes at
+// once, and the fall-back or the next attempt follows as after any other.
 bool FetchSetupPackage(SetupRun& run, const std::string& url) {
-    return DownloadToFile(url, run.setupFile, "", nullptr, GuardedProgress) == kHttpOk;
+    if (DownloadToFile(url, run.setupFile, "", nullptr, GuardedProgress) != kHttpOk) {
+        return false;
+    }
+    PackageVerdict verdict =
+        VerifyPackageFile(run.setupFile, run.job.checks, run.job.releaseKey, run.package);
+    if (verdict == PackageVerdict::kOk) {
+        return true;
+    }
+    WriteLog(PackageCheckFailedLine(verdict));
+    DeleteFileW(ToWide(run.setupFile).c_str());
+    return false;
 }
 
 // One attempt: a new file, the configured URL, then once the default one
@@ -88,6 +102,7 @@ void RunSetupPackage(SetupRun& run) {
     // A package that could not be started leaves the exit code at 0: an
     // installed Downloader may still be there to take over.
     run.exitCode = RunProcess(run.setupFile, std::string(kSetupParameters), waitMs, false).exitCode;
+    run.package.Close();
     if (run.exitCode == 0 && !IsAbandoned(run.job) && run.job.handOver) {
         run.job.handOver();
     }
@@ -97,6 +112,7 @@ void RunSetupPackage(SetupRun& run) {
 // success that is the file that has just been run.
 void EndAttempt(SetupRun& run) {
     ++run.attempt;
+    run.package.Close();
     if (!run.setupFile.empty()) {
         DeleteFileW(ToWide(run.setupFile).c_str());
     }
@@ -134,6 +150,7 @@ void RunAttempts(SetupRun& run) {
 // file, and so the folder.
 void RemoveRunFolder(SetupRun& run) {
     try {
+        run.package.Close();
         run.folder.handle.Close();
         if (!run.folder.path.empty()) {
             RemoveFolderAndFiles(run.folder.path);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "transfer/http.h"
+#include "transfer/package_check.h"
 #include "transfer/setup_job.h"
 
 namespace kelto {
@@ -28,6 +29,8 @@ struct SetupJob {
     HWND window = nullptr;                 // gets WM_CLOSE then WM_QUIT at the end
     std::atomic<bool>* started = nullptr;  // the window record's flag, set by the job
     uint32_t setupWaitMs = kSetupWaitMs;   // tests pass less
+    PackageChecks checks;                  // what the package must match, for "latest"
+    ReleaseKey releaseKey;                 // makes a valid signature mandatory
 
     // Set by the main thread when it leaves while the job still runs.
     std::atomic<bool> abandoned{false};
@@ -45,9 +48,11 @@ struct SetupJob {
 void StartSetupJob(SetupJob& job);
 
 // The worker's procedure: up to kSetupAttempts downloads into a private
-// folder, the package run with " /S", the hand-over after exit code 0, the
-// folder removed, and WM_CLOSE then WM_QUIT posted to job.window, however
-// the run went. Returns when all that is done; callable directly in tests.
+// folder, each checked against job.checks and job.releaseKey (a package that
+// fails counts as a failed request), the package run with " /S", the
+// hand-over after exit code 0, the folder removed, and WM_CLOSE then WM_QUIT
+// posted to job.window, however the run went. Returns when all that is
+// done; callable directly in tests.
 void SetupDownloadJob(SetupJob& job);
 
 // For the main thread once its message loop has ended: stops the transfer

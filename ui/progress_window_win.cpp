@@ -6,6 +6,7 @@
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
+#include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
 #include "ui/web_link.h"
 
@@ -144,6 +145,8 @@ void StartSetupJob(ProgressWindow& pw) {
     SetupJob& job = pw.Job;
     job.setupUrl = SetupPackageUrl(pw.Config);
     job.defaultSetupUrl = DefaultSetupUrl();
+    job.checks = PackageChecksFor(pw.Config);
+    job.releaseKey = LoadReleaseKey();
     job.progress = &ReportSetupProgress;
     job.handOver = pw.HandOver;
     job.window = ProgressWindowHandle;

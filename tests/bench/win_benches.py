@@ -4,6 +4,7 @@ fresh prefix with the local test server as the proxy:
     kelto2_http_bench.exe      HTTP pause share, memory of HttpGet and of a
                                streamed DownloadToFile
     kelto2_progress_bench.exe  WM_SETUP_PROGRESS round trips
+    kelto2_package_check_bench.exe  the check of a 16 MiB package
 
     /usr/bin/python3 tests/bench/win_benches.py
 """
@@ -21,7 +22,8 @@ os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
 
 from winebench import BIN_DIR, standalone_bench  # noqa: E402
 
-BENCHES = [("kelto2_http_bench.exe", []), ("kelto2_progress_bench.exe", ["5000"])]
+BENCHES = [("kelto2_http_bench.exe", []), ("kelto2_progress_bench.exe", ["5000"]),
+           ("kelto2_package_check_bench.exe", [])]
 
 
 def main() -> int:

@@ -7,6 +7,8 @@ from __future__ import annotations
 import shutil
 import time
 
+import pytest
+
 from conftest import Response, standin_exe
 
 CONFIG = """[forceupdate]
@@ -21,11 +23,18 @@ QUESTION = "下载器|真的要取消下载Tamble吗？"
 WS_MINIMIZE = 0x20000000
 
 
-def leftovers(bench) -> list[str]:
-    """What the launcher's downloads left in the user's temporary folder."""
+def downloads_in_temp(bench) -> set[str]:
     temp = bench.prefix.unix_path(bench.winprobe("temp").stdout.strip())
-    return sorted(p.name for p in temp.iterdir()
-                  if p.name.lower().startswith(("mvs", "mvc", "kelto2-setup")))
+    return {p.name for p in temp.iterdir()
+            if p.name.lower().startswith(("mvs", "mvc", "kelto2-setup"))}
+
+
+@pytest.fixture
+def leftovers(bench):
+    """leftovers() -> what this test's runs of the launcher left behind in
+    the user's temporary folder (runs killed by other tests may leave theirs)."""
+    before = downloads_in_temp(bench)
+    return lambda: sorted(downloads_in_temp(bench) - before)
 
 
 def serve_install(bench, **response) -> None:
@@ -34,7 +43,7 @@ def serve_install(bench, **response) -> None:
     bench.serve_setup("1.6.5.2288", **response)
 
 
-def test_whole_install_hands_over_to_the_new_downloader(bench):
+def test_whole_install_hands_over_to_the_new_downloader(bench, leftovers):
     serve_install(bench, chunk_size=65536, chunk_delay=0.05)
     bench.enable_kelto_log()
     result = bench.run_kelto(timeout=120)
@@ -54,10 +63,10 @@ def test_whole_install_hands_over_to_the_new_downloader(bench):
     assert any(line.startswith("SendMessage ") and line.endswith(", 5108, 9") for line in log)
     assert log[-1] == "Download mvsetup.exe complete successful"
     assert bench.server.paths().count("/download/mvsetup.exe") == 1
-    assert leftovers(bench) == []
+    assert leftovers() == []
 
 
-def test_three_failed_downloads_end_quietly(bench):
+def test_three_failed_downloads_end_quietly(bench, leftovers):
     bench.serve_config(kelto=CONFIG)
     bench.server.route("/download/mvsetup.exe", Response(status=404, body=b"gone"))
     bench.enable_kelto_log()
@@ -67,10 +76,10 @@ def test_three_failed_downloads_end_quietly(bench):
         ["Download mvsetup.exe failed"] * 3
     assert bench.server.paths().count("/download/mvsetup.exe") == 3
     assert not any(line.startswith("setup ") for line in bench.log_lines())
-    assert leftovers(bench) == []
+    assert leftovers() == []
 
 
-def test_setup_exit_code_3_skips_the_hand_over(bench):
+def test_setup_exit_code_3_skips_the_hand_over(bench, leftovers):
     bench.serve_config(kelto=CONFIG)
     bench.serve_setup("1.6.5.2288", exit_code=3)
     bench.enable_kelto_log()
@@ -80,10 +89,10 @@ def test_setup_exit_code_3_skips_the_hand_over(bench):
                                  "Download mvsetup.exe complete successful"]
     assert "setup args  /S" in bench.log_lines()
     assert "args /u" not in bench.log_lines()
-    assert leftovers(bench) == []
+    assert leftovers() == []
 
 
-def test_cancel_yes_ends_the_run_during_the_download(bench):
+def test_cancel_yes_ends_the_run_during_the_download(bench, leftovers):
     serve_install(bench, chunk_size=4096, chunk_delay=0.2)
     process = bench.start_kelto()
     bench.wait_for_window(ready=lambda t: t["visible"] and t["children"][6]["position"] > 0)
@@ -95,10 +104,10 @@ def test_cancel_yes_ends_the_run_during_the_download(bench):
     time.sleep(1)
     assert not any(line.startswith("setup ") for line in bench.log_lines())
     assert "args /u" not in bench.log_lines()
-    assert leftovers(bench) == []
+    assert leftovers() == []
 
 
-def test_cancel_no_goes_on_and_one_job_completes(bench):
+def test_cancel_no_goes_on_and_one_job_completes(bench, leftovers):
     serve_install(bench, chunk_size=8192, chunk_delay=0.15)
     process = bench.start_kelto()
     bench.wait_for_window(ready=lambda t: t["visible"] and t["children"][6]["position"] > 0)
@@ -120,7 +129,7 @@ def test_cancel_no_goes_on_and_one_job_completes(bench):
     assert process.wait(timeout=120) == 0
     assert "msg 0x13F4 9 0" in bench.wait_for_log("msg 0x13F4 9 0")
     assert bench.server.paths().count("/download/mvsetup.exe") == 1, "one job only"
-    assert leftovers(bench) == []
+    assert leftovers() == []
 
 
 def test_links_minimise_and_the_header(bench):

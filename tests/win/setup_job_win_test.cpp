@@ -12,6 +12,8 @@
 
 #include "toolkit/file_win.h"
 #include "transfer/http_win.h"
+#include "transfer/package_check_win.h"
+#include "test_release_key.h"
 #include "win_test_support.h"
 
 using namespace kelto;
@@ -24,6 +26,7 @@ struct JobTrace {
     int32_t lastTotal = -1;
     int32_t lastReceived = 0;
     std::set<std::string> packages;  // files being downloaded, seen in the run's folder
+    int piecesBesideAPackage = 0;    // pieces that arrived while an earlier package was there
     std::atomic<int> pieces{0};
     int handOvers = 0;
     bool throwOnHandOver = false;
@@ -42,6 +45,11 @@ bool RecordPiece(int32_t total, int32_t received, uint32_t) {
     HANDLE find = FindFirstFileW(ToWide(gTrace.job->folder + "\\*.part").c_str(), &entry);
     if (find != INVALID_HANDLE_VALUE) {
         gTrace.packages.insert(ToUtf8(entry.cFileName));
+        FindClose(find);
+    }
+    find = FindFirstFileW(ToWide(gTrace.job->folder + "\\*.exe").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        ++gTrace.piecesBesideAPackage;
         FindClose(find);
     }
     ++gTrace.pieces;
@@ -113,6 +121,7 @@ protected:
         gTrace.lastTotal = -1;
         gTrace.lastReceived = 0;
         gTrace.packages.clear();
+        gTrace.piecesBesideAPackage = 0;
         gTrace.pieces = 0;
         gTrace.handOvers = 0;
         gTrace.job = &job;
@@ -264,6 +273,98 @@ TEST_F(SetupJobTest, PackageRunAndHandOver) {
         EXPECT_EQ(seen[1].substr(0, runFrom.size()), runFrom);
         EXPECT_EQ(seen[1].substr(seen[1].size() - 4), ".exe");
     }
+}
+
+// The canned 333-byte body as published by sha256sum, md5sum and openssl.
+const std::string kSha333 = "61148f4d3301a0b0e04d5e3023553fb584818cd8eb72d4ed418211d199ec7bdc";
+const std::string kMd5Of333 = "a2bf5cc7a0496b5f031604d5956e261b";
+const std::string kSig333 =
+    "MEUCIQCLmffzGxaa1As45eII5KPOnRmr1MnyVrjocpKwEaEpfQIgU6lAUbDgJWJeOid/vpOFDBNEjqt9t8I3jOXC/"
+    "r0LlEQ=";
+const std::string kCheckFailed = "Package check failed: ";
+
+TEST_F(SetupJobTest, PackageChecks) {
+    const std::string ok = Url("/canned/ok?size=333");
+    const ReleaseKey key = TestReleaseKey();
+    const ReleaseKey bad{ReleaseKeyState::kMalformed, {}};
+    struct Case {
+        const char* name;
+        PackageChecks checks;
+        ReleaseKey key;
+        const char* refusal;  // why every attempt fails; nullptr: the package runs
+    };
+    const Case cases[] = {
+        {"both digests match", {kMd5Of333, kSha333, ""}, {}, nullptr},
+        {"md5 of another package", {std::string(32, '0'), "", ""}, {}, "md5 mismatch"},
+        {"keyed, unsigned", {"", kSha333, ""}, key, "signature missing"},
+        {"keyed, signed", {"", "", kSig333}, key, nullptr},
+        {"malformed key refuses all", {}, bad, "release key is malformed"},
+    };
+    for (const Case& c : cases) {
+        SetupJob job;
+        Prepare(job, ok, ok);
+        job.checks = c.checks;
+        job.releaseKey = c.key;
+        SetupDownloadJob(job);
+        std::string line = kCheckFailed + (c.refusal ? c.refusal : "");
+        Lines lines = c.refusal ? Lines{kStart, line, kFailed, line, kFailed, line, kFailed}
+                                : Lines{kStart, kRun, kDone};
+        EXPECT_EQ(ReadLines(log_), lines) << c.name;
+        EXPECT_EQ(gTrace.requests.size(), c.refusal ? 3u : 1u) << c.name;
+        EXPECT_EQ(gTrace.handOvers, c.refusal ? 0 : 1) << c.name;
+        ExpectEnded(job, c.name);
+    }
+    // A refused package goes at once, before the fall-back request.
+    SetupJob job;
+    Prepare(job, Url("/canned/ok?size=334"), ok);
+    job.checks.sha256 = kSha333;
+    SetupDownloadJob(job);
+    EXPECT_EQ(gTrace.requests, (std::vector<int32_t>{334, 333}));
+    EXPECT_EQ(ReadLines(log_), (Lines{kStart, kCheckFailed + "sha256 mismatch", kRun, kDone}));
+    EXPECT_EQ(gTrace.piecesBesideAPackage, 0);
+    ExpectEnded(job, "fall-back");
+}
+
+// The checked package starts although the job holds it, and nobody can
+// swap it while it runs: a running program's file may be renamed, and
+// another put in its place, unless a handle forbids it.
+TEST_F(SetupJobTest, CheckedPackageIsHeldWhileItRuns) {
+    REQUIRE_STANDIN_DIR(standins);
+    std::string standinLog = scratch_ + "\\standin.log";
+    ScopedEnv logEnv(L"KELTO2_STANDIN_LOG", standinLog);
+    ScopedEnv hang(L"KELTO2_SETUP_HANG", "1");
+    FileHandle standin(CreateFileW(ToWide(standins + "\\mvsetup.exe").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::optional<PackageDigests> digests = HashFile(standin.Get(), {false, true});
+    ASSERT_TRUE(digests);
+    SetupJob job;
+    const std::string url = Url("/canned/file?name=mvsetup.exe");
+    Prepare(job, url, url);
+    for (uint8_t b : digests->sha256) {
+        job.checks.sha256 += "0123456789abcdef"[b >> 4];
+        job.checks.sha256 += "0123456789abcdef"[b & 15];
+    }
+    job.setupWaitMs = 3000;
+    StartSetupJob(job);
+    std::string running;
+    for (int i = 0; i < 400 && running.empty(); ++i) {
+        Sleep(50);
+        for (const std::string& line : ReadLines(standinLog)) {
+            if (line.rfind("setup path ", 0) == 0) {
+                running = line.substr(11);
+            }
+        }
+    }
+    ASSERT_FALSE(running.empty()) << "the checked package did not start";
+    std::wstring moved = ToWide(running + ".moved");
+    EXPECT_FALSE(MoveFileW(ToWide(running).c_str(), moved.c_str())) << "could be swapped";
+    MoveFileW(moved.c_str(), ToWide(running).c_str());
+    for (int i = 0; i < 400 && job.stage != SetupJobStage::Finished; ++i) {
+        Sleep(50);
+    }
+    ASSERT_EQ(job.stage, SetupJobStage::Finished);
+    EXPECT_EQ(ReadLines(log_), (Lines{kStart, kRun, kDone}));
+    ExpectEnded(job, "held while it runs");
 }
 
 TEST_F(SetupJobTest, AbandonedDuringTheDownload) {

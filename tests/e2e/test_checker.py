@@ -1,0 +1,216 @@
+"""kelto2-check, the operator's checker, run on server trees made on the spot:
+the demo's tree is clean, and each broken tree shows its one message. No
+Wine: the checker is a host program."""
+
+from __future__ import annotations
+
+import base64
+import hashlib
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from skins import demo_skin, png_header_only  # noqa: E402
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+CHECKER = pathlib.Path(os.environ.get("KELTO2_HOST_BUILD_DIR", REPO / "build" / "host")) / \
+    "bin" / "kelto2-check"
+WIN_BUILD = pathlib.Path(os.environ.get("KELTO2_BUILD_DIR", REPO / "build" / "win64"))
+KEYS = REPO / "tests" / "keys"
+PACKAGE = b"MZ stand-in Setup package"
+LATEST = "1.6.5.2288"
+
+
+def reference_config() -> str:
+    """The reference configuration as the build encodes it for the exe."""
+    built = WIN_BUILD / "resources" / "kelto.dat"
+    if built.exists():
+        return built.read_bytes().decode("gbk")
+    text = (REPO / "resources" / "kelto.dat.in").read_text(encoding="utf-8")
+    return "\r\n".join(text.replace("@KELTO2_SERVER_ROOT@", "http://dl.morvik.example")
+                       .splitlines()) + "\r\n"
+
+
+REFERENCE = reference_config()
+HOST = re.search(r"^backgroundImg=http://([^/]+)/", REFERENCE, re.MULTILINE).group(1)
+
+
+def make_tree(root: pathlib.Path, config: str | bytes | None = REFERENCE,
+              files: dict[str, bytes | None] | None = None) -> pathlib.Path:
+    """The demo's server tree with config as kelto2/kelto.dat; files adds,
+    replaces or (None) removes files."""
+    tree = {"/download/mvsetup.exe": PACKAGE, **demo_skin()}
+    if config is not None:
+        tree["/kelto2/kelto.dat"] = config if isinstance(config, bytes) else config.encode("gbk")
+    tree.update(files or {})
+    for path, body in tree.items():
+        if body is not None:
+            (root / path.lstrip("/")).parent.mkdir(parents=True, exist_ok=True)
+            (root / path.lstrip("/")).write_bytes(body)
+    return root
+
+
+def check(root: pathlib.Path, *args: str) -> subprocess.CompletedProcess:
+    if not CHECKER.exists():
+        pytest.fail(f"{CHECKER} is missing: build the host tree (cmake --build --preset host)")
+    return subprocess.run([str(CHECKER), str(root), "--host", HOST, *args], capture_output=True,
+                          text=True, timeout=60)
+
+
+def edited(old: str, new: str) -> str:
+    assert old in REFERENCE, old
+    return REFERENCE.replace(old, new, 1)
+
+
+def published(md5: str = "", sha256: str = "", signature: str = "") -> str:
+    return edited(f"[md5]\r\n{LATEST}=\r\n", f"[md5]\r\n{LATEST}={md5}\r\n[sha256]\r\n"
+                  f"{LATEST}={sha256}\r\n[signature]\r\n{LATEST}={signature}\r\n")
+
+
+def signature_of(data: bytes, tmp_path: pathlib.Path) -> str:
+    """What an operator publishes: base64 of `openssl dgst -sha256 -sign`."""
+    (tmp_path / "signed").write_bytes(data)
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(KEYS / "test_release.key"),
+                          str(tmp_path / "signed")], capture_output=True, check=True).stdout
+    return base64.b64encode(der).decode()
+
+
+def test_demo_tree_is_clean(tmp_path):
+    result = check(make_tree(tmp_path / "tree"))
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+
+
+def test_signed_demo_tree_is_clean_with_its_key(tmp_path):
+    config = published(hashlib.md5(PACKAGE).hexdigest(), hashlib.sha256(PACKAGE).hexdigest(),
+                       signature_of(PACKAGE, tmp_path))
+    result = check(make_tree(tmp_path / "tree", config), "--key", str(KEYS / "test_release.pub"))
+    assert (result.returncode, result.stdout) == (0, "")
+
+
+# (id, kelto.dat, files, extra arguments, the one line's start, message part, exit status)
+# A start of "@text" stands for the line of kelto.dat where that text is.
+BROKEN = [
+    ("not gbk", REFERENCE.encode("gbk") + b"webLink2Text=\xff\xfe\r\n", {}, (),
+     f"kelto2/kelto.dat:{REFERENCE.count(chr(10)) + 1}:", "byte 0xFF at column 14 is not GBK", 2),
+    ("utf-8 file", REFERENCE.encode("utf-8"), {}, (), "@caption=", "the file is UTF-8", 2),
+    ("unknown key", edited("captionY=10", "captoinY=10"), {}, (), "@captoinY",
+     "does not read 'captoinY' in [ui]; did you mean 'captionY'?", 1),
+    ("no latest", edited(f"latest={LATEST}\r\n", ""), {}, (), "kelto2/kelto.dat:0:",
+     "no latest entry", 2),
+    ("malformed latest", edited(f"latest={LATEST}", "latest=1.6.5"), {}, (), "@latest=",
+     "latest '1.6.5' reads as version 0.1.6.5", 2),
+    ("version rule", edited("1.6.5.2282=1", "1.6.05.2282=1"), {}, (), "@1.6.05",
+     "version rule '1.6.05.2282' never matches", 2),
+    ("force level 3", edited("1.6.5.2282=1", "1.6.5.2282=3"), {}, (), "@1.6.5.2282=",
+     "force level 3 for '1.6.5.2282' is not 0, 1 or 2; the launcher treats it as 2", 1),
+    ("force level junk", edited("1.6.5.2282=1", "1.6.5.2282=1x"), {}, (), "@1.6.5.2282=",
+     "force level '1x' for '1.6.5.2282' is not 0, 1 or 2; the launcher reads 1", 2),
+    ("url not http", edited("1.6.5.2282=1", "1.6.5.2282=1\r\nurl=https://x.example/s.exe"), {},
+     (), "@url=", "url 'https://x.example/s.exe' is not an http:// URL", 2),
+    ("short colour", edited("descriptionColor=#585858", "descriptionColor=#fff"), {}, (),
+     "@descriptionColor", "descriptionColor '#fff' is not #rrggbb; the launcher reads it as "
+     "#ff0f00", 1),
+    ("colour without #", edited("Weblink1Color=#1b5d9b", "Weblink1Color=1b5d9b"), {}, (),
+     "@Weblink1Color", "reads it as #ffffff", 1),
+    ("description format", edited("下载 %s", "下载 %s %s"), {}, (), "@description=",
+     "'%s' has no argument", 2),
+    ("progress format", edited("%s/s, 剩余时间 %d", "%d/s, 剩余时间 %s"), {}, (), "@progress=",
+     "'%d' stands where the launcher gives the speed text", 2),
+    ("query after .png", edited("mvdown.png", "mvdown.png?v=2"), {}, (), "@headerImg",
+     "its extension '.png?v=2'", 2),
+    ("picture missing", REFERENCE, {"/kelto2/mvdown.png": None}, (), "@headerImg",
+     "kelto2/mvdown.png is not on the server", 2),
+    ("picture broken", REFERENCE, {"/kelto2/background.png": b"not a picture"}, (),
+     "@backgroundImg=", "kelto2/background.png does not decode as PNG", 2),
+    ("picture too large", REFERENCE, {"/kelto2/mvdown.png": png_header_only(9000, 70)}, (),
+     "@headerImg", "is 9000 by 70, beyond the launcher's limits", 2),
+    ("outside background", edited("closeX=341", "closeX=360"), {}, (), "@closeX",
+     "close area at (360, 0) 48 by 21 lies outside the 390 by 210 background picture", 1),
+    ("package missing", REFERENCE, {"/download/mvsetup.exe": None}, (), "kelto2/kelto.dat:0:",
+     "the Setup package download/mvsetup.exe is not on the server", 2),
+    ("sha256 mismatch", published(sha256="0" * 64), {}, (), "@1.6.5.2288=000",
+     "does not match the sha256", 2),
+    ("md5 malformed", published(md5="abc"), {}, (), "@1.6.5.2288=abc",
+     "md5 for '1.6.5.2288' is not 32 hex digits", 2),
+    ("signature of other bytes", None, {}, ("--key", str(KEYS / "test_release.pub")),
+     "@1.6.5.2288=M", "does not verify download/mvsetup.exe", 2),
+    ("repeated section", REFERENCE + "[UI]\r\ncaption=x\r\n", {}, (), "@[UI]",
+     "section [UI] repeats line", 2),
+    ("repeated key", REFERENCE + "captionX=50\r\n", {}, (), "@captionX=50",
+     "key 'captionX' repeats line", 1),
+    ("no configuration", b"", {"/kelto2/kelto.dat": None}, (), "kelto2/kelto.dat:0:",
+     "neither kelto2/kelto.dat nor kelto2/games/9.dat is on the server", 1),
+    ("bare rule", edited("1.6.5.2282=1", "1.6.5.2282"), {}, (), "@1.6.5.2282",
+     "'1.6.5.2282' has no '='; the launcher reads it as '1.6.5.2282=1'", 1),
+    ("unread section", REFERENCE + "[forceupdates]\r\n", {}, (), "@[forceupdates]",
+     "the launcher does not read section [forceupdates]", 1),
+    ("line before sections", "latest=1\r\n" + REFERENCE, {}, (), "kelto2/kelto.dat:1:",
+     "line before the first section header is ignored", 1),
+    ("number with junk", edited("captionY=10", "captionY=10px"), {}, (), "@captionY",
+     "captionY '10px' is not a plain number; the launcher reads 10", 1),
+    ("link not web", edited("Weblink1URL=http:", "Weblink1URL=file:"), {}, (), "@Weblink1URL",
+     "is not an http:// or https:// link", 1),
+    ("picture elsewhere", edited(f"http://{HOST}/kelto2/mvdown.png", "http://cdn.example/h.gif"),
+     {}, (), "@headerImg", "its extension '.gif'", 2),
+    ("sha256 for another version", published(sha256="0" * 64).replace(
+        f"[sha256]\r\n{LATEST}", "[sha256]\r\n1.6.5.2287"), {}, (), "@1.6.5.2287",
+     "[sha256] has no entry for latest '1.6.5.2288'", 1),
+    ("signature missing", None, {}, ("--key", str(KEYS / "test_release.pub")),
+     "kelto2/kelto.dat:0:", "no [signature] for latest '1.6.5.2288'", 2),
+    ("key malformed", REFERENCE, {}, ("--key", str(KEYS / "test_release.key")),
+     f"{KEYS / 'test_release.key'}:0:", "not a PEM ECDSA P-256 public key", 2),
+]
+
+
+@pytest.mark.parametrize("config,files,args,at,message,status",
+                         [case[1:] for case in BROKEN], ids=[case[0] for case in BROKEN])
+def test_broken_tree_shows_its_message_once(tmp_path, config, files, args, at, message, status):
+    if config is None:  # signed, but not this package (or not at all)
+        signed = message.startswith("does not verify")
+        config = published(signature=signature_of(b"other", tmp_path) if signed else "")
+    root = make_tree(tmp_path / "tree", config, files)
+    result = check(root, *args)
+    if at.startswith("@"):
+        text = root.joinpath("kelto2", "kelto.dat").read_bytes().decode("gbk", "replace")
+        number = next(i for i, line in enumerate(text.splitlines(), 1) if at[1:] in line)
+        at = f"kelto2/kelto.dat:{number}:"
+    assert result.stdout.splitlines() == [result.stdout.strip()], result.stdout
+    assert result.stdout.startswith(at) and message in result.stdout, result.stdout
+    assert result.returncode == status
+
+
+@pytest.mark.parametrize("args,decision,level", [
+    (("--installed", "1.6.5.2282", "--running"), "decision: update", "force level: 1"),
+    (("--installed", LATEST), "decision: hand over", "force level: none"),
+    (("--installed", "0", "--running"), "decision: hand over", "force level: none"),
+    (("--installed", LATEST, "--testui"), "decision: update", "force level: none"),
+])
+def test_installed_prints_the_launch_decision(tmp_path, args, decision, level):
+    result = check(make_tree(tmp_path / "tree"), *args)
+    assert result.returncode == 0
+    assert decision in result.stdout.splitlines() and level in result.stdout
+
+
+def test_installed_prints_the_merged_configuration(tmp_path):
+    game = b"[forceupdate]\r\nLATEST=1.7.0.1\r\n[ui]\r\ncaptionX=50\r\n"
+    result = check(make_tree(tmp_path / "tree", files={"/kelto2/games/9.dat": game}),
+                   "--installed", LATEST)
+    merged = result.stdout.split("merged configuration:\n")[1].splitlines()
+    assert merged[:3] == ["[forceupdate]", "LATEST=1.7.0.1", "1.6.5.2282=1"]
+    assert "captionX=50" in merged and "captionY=10" in merged
+    assert "decision: update" in result.stdout
+
+
+@pytest.mark.parametrize("args,status", [(("--help",), 0), (("--bogus",), 3), ((), 3),
+                                         (("--running",), 3)])
+def test_usage(args, status):
+    if not CHECKER.exists():
+        pytest.fail(f"{CHECKER} is missing")
+    result = subprocess.run([str(CHECKER), *args], capture_output=True, text=True, timeout=60)
+    assert result.returncode == status
+    assert "usage: kelto2-check ROOT" in (result.stdout if status == 0 else result.stderr)

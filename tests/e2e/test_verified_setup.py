@@ -1,0 +1,54 @@
+"""A launcher built with a release key runs only a Setup package whose
+published signature verifies: a swapped package from the configured URL is
+refused, the signed one from the default URL installs and hands over."""
+
+from __future__ import annotations
+
+import base64
+import shutil
+import subprocess
+
+import pytest
+
+from conftest import BIN_DIR, BUILD_DIR, REPO, Response, standin_exe
+
+KEYED_KELTO = BIN_DIR / "keyed" / "Kelto2.exe"
+PRIVATE_KEY = REPO / "tests" / "keys" / "test_release.key"
+
+
+def signature_of(data: bytes) -> str:
+    """What an operator publishes: `openssl dgst -sha256 -sign KEY FILE | base64 -w0`."""
+    signed = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(PRIVATE_KEY)],
+                            input=data, capture_output=True, check=True)
+    return base64.b64encode(signed.stdout).decode("ascii")
+
+
+def test_keyed_launcher_refuses_a_swapped_package_and_runs_the_signed_one(bench):
+    if not shutil.which("openssl"):
+        pytest.skip("the openssl command line signs the package")
+    if not KEYED_KELTO.exists():
+        pytest.fail(f"{KEYED_KELTO} is missing: build it (cmake --build {BUILD_DIR} "
+                    f"--target Kelto2_keyed)")
+    package = standin_exe("mvsetup.exe").read_bytes()
+    bench.serve_config(kelto=f"""[forceupdate]
+latest=1.6.5.2288
+url=http://mirror.example/download/swapped.exe
+[signature]
+1.6.5.2288={signature_of(package)}
+""")
+    bench.serve_software_xml()
+    bench.serve_setup("1.6.5.2288")
+    bench.server.route("/download/swapped.exe", Response(body=package + b"\0appended"))
+    bench.enable_kelto_log()
+
+    result = bench.run(KEYED_KELTO, timeout=120)
+    assert result.ok, result
+
+    log = bench.kelto_log()
+    assert log[:3] == ["Start download mvsetup.exe, 0", "Package check failed: signature mismatch",
+                       "Executing mvdown.exe"], log
+    assert log[-1] == "Download mvsetup.exe complete successful", log
+    assert "msg 0x13F4 9 0" in bench.wait_for_log("msg 0x13F4 9 0")
+    paths = bench.server.paths()
+    assert paths.count("/download/swapped.exe") == 1 and paths.count("/download/mvsetup.exe") == 1
+    assert sum(line.startswith("setup path ") for line in bench.log_lines()) == 1
