@@ -661,7 +661,13 @@ void SetProgressRange(Element& bar, int high) {
 
 void SetProgressPosition(Element& bar, int position) {
     if (bar.handle && bar.kind == ElementKind::kProgressBar) {
+        // Some progress bars (Wine's) repaint inside PBM_SETPOS. A caller
+        // on another thread may be waiting for each new position, so the
+        // repaint is left to the message queue.
+        SendMessageW(bar.handle, WM_SETREDRAW, FALSE, 0);
         SendMessageW(bar.handle, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        SendMessageW(bar.handle, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(bar.handle, nullptr, FALSE);
     }
 }
 
