@@ -1,9 +1,10 @@
 // WM_SETUP_PROGRESS round trip (figures, not a test): a worker calls the
-// progress callback with a new position each time, as the setup job does,
-// while the main thread runs the progress window's message loop; each call
-// sends the message and waits until the window has taken it.
+// progress callback with a new position each time and pauses 10 ms between
+// calls, as the setup job's transfer does, while the main thread runs the
+// progress window's message loop; each call sends the message and waits
+// until the window has taken it.
 //
-//   wine kelto2_progress_bench.exe [messages, default 5000]
+//   wine kelto2_progress_bench.exe [messages, default 1000]
 #include <windows.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "toolkit/app_win.h"
+#include "transfer/http.h"
 #include "ui/image_types_win.h"
 #include "ui/progress_window_win.h"
 
@@ -19,7 +21,7 @@ using namespace kelto;
 
 namespace {
 
-int gMessages = 5000;
+int gMessages = 1000;
 std::vector<double> gTrips;
 
 double NowMs() {
@@ -42,6 +44,7 @@ DWORD WINAPI Worker(void* parameter) {
         double before = NowMs();
         ReportSetupProgress(total, i * 2, start);  // a new position every time
         gTrips.push_back(NowMs() - before);
+        Sleep(kReadPauseMs);
     }
     // The job's own close: accepted without the question.
     pw.Job.stage = SetupJobStage::Finished;

@@ -22,7 +22,7 @@ os.environ.setdefault("KELTO2_BUILD_DIR", str(REPO / "build" / "win64"))
 
 from winebench import BIN_DIR, standalone_bench  # noqa: E402
 
-BENCHES = [("kelto2_http_bench.exe", []), ("kelto2_progress_bench.exe", ["5000"]),
+BENCHES = [("kelto2_http_bench.exe", []), ("kelto2_progress_bench.exe", ["1000"]),
            ("kelto2_package_check_bench.exe", [])]
 
 
