@@ -17,8 +17,10 @@
 #include "toolkit/text_win.h"
 #include "transfer/http.h"
 #include "transfer/package_check_win.h"
+#include "tests/package_check_testing.h"
 
 using namespace kelto;
+using namespace kelto::testing;
 
 namespace {
 
@@ -28,51 +30,6 @@ double NowMs() {
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-template <size_t N>
-std::string Hex(const std::array<uint8_t, N>& bytes) {
-    std::string text;
-    char pair[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02x", b);
-        text += pair;
-    }
-    return text;
-}
-
-std::string Base64(const std::vector<uint8_t>& bytes) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint32_t group = bytes[i] << 16;
-        group |= i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0;
-        group |= i + 2 < bytes.size() ? bytes[i + 2] : 0;
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[(group >> 12) & 63];
-        text += i + 1 < bytes.size() ? kAlphabet[(group >> 6) & 63] : '=';
-        text += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
-    }
-    return text;
-}
-
-// r || s as the DER SEQUENCE of two INTEGERs that openssl writes.
-std::vector<uint8_t> SignatureDer(const EcdsaSignature& rs) {
-    std::vector<uint8_t> body;
-    for (size_t half = 0; half < 2; ++half) {
-        auto begin = rs.begin() + half * 32;
-        auto first = std::find_if(begin, begin + 32, [](uint8_t b) { return b != 0; });
-        std::vector<uint8_t> number(first, begin + 32);
-        if (number.empty() || number[0] & 0x80) {
-            number.insert(number.begin(), 0);
-        }
-        body.push_back(0x02);
-        body.push_back(static_cast<uint8_t>(number.size()));
-        body.insert(body.end(), number.begin(), number.end());
-    }
-    body.insert(body.begin(), {0x30, static_cast<uint8_t>(body.size())});
-    return body;
 }
 
 // A fresh key pair signs the digest, so that the check does all its work.
