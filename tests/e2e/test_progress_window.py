@@ -3,6 +3,8 @@ window by the probe, pixels read from a screenshot of the display."""
 
 from __future__ import annotations
 
+import time
+
 import pytest
 
 from conftest import Response
@@ -74,7 +76,17 @@ def show_window(bench, config: str, **files) -> dict:
         bench.server.route(path, body if isinstance(body, Response) else Response(body=body))
     bench.server.route("/download/mvsetup.exe", Response(hang=True))
     bench.start_kelto()
-    return bench.wait_for_window()
+    bench.wait_for_window()
+    # Wine's X11 driver may report the size the window was made with for a
+    # moment after it is shown, until the X server's view catches up.
+    previous = None
+    for _ in range(20):
+        tree = bench.window_tree()
+        if previous and tree["rect"] == previous["rect"]:
+            return tree
+        previous = tree
+        time.sleep(0.3)
+    return previous
 
 
 def test_reference_skin_lays_out_as_configured(bench, screenshot):
