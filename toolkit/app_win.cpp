@@ -25,15 +25,7 @@ LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 }
 
 HWND MakeApplicationWindow(const std::string& caption) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = ApplicationProc;
-    cls.hInstance = instance;
-    cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.lpszClassName = kApplicationClass;
-    RegisterClassExW(&cls);  // fails harmlessly when a former application registered it
+    HINSTANCE instance = RegisterTopLevelClass(kApplicationClass, ApplicationProc);
     // Without WS_THICKFRAME a popup keeps the 0 by 0 it is made with.
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
     return CreateWindowExW(0, kApplicationClass, ToWide(caption).c_str(), style,
@@ -42,6 +34,19 @@ HWND MakeApplicationWindow(const std::string& caption) {
 }
 
 }  // namespace
+
+HINSTANCE RegisterTopLevelClass(const wchar_t* className, WNDPROC procedure) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = procedure;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.lpszClassName = className;
+    RegisterClassExW(&cls);  // fails harmlessly when the class is registered already
+    return instance;
+}
 
 Application& CreateApplication(std::string caption) {
     if (gApplication && gApplication->window) {

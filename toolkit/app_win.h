@@ -27,6 +27,10 @@ Application* TheApplication();
 // The application's window, made at the first call.
 HWND ApplicationWindow(Application& app);
 
+// Registers a class for the toolkit's top-level windows (standard icon and
+// arrow pointer) unless it exists; returns the module they belong to.
+HINSTANCE RegisterTopLevelClass(const wchar_t* className, WNDPROC procedure);
+
 // Shows the main window (and the application window, for its taskbar
 // button) unless it is visible already, then runs until WM_QUIT; returns
 // its exit code.

@@ -398,16 +398,8 @@ TopWindow::~TopWindow() {
 
 void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec,
                      WindowEvents events) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
     std::wstring className = ToWide(spec.className);
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = TopWindowProc;
-    cls.hInstance = instance;
-    cls.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.lpszClassName = className.c_str();
-    RegisterClassExW(&cls);  // fails harmlessly for the second window of a class
+    HINSTANCE instance = RegisterTopLevelClass(className.c_str(), TopWindowProc);
     window.events = events;
     DWORD style = spec.style & ~(WS_VISIBLE | WS_CHILD);
     CreateWindowExW(0, className.c_str(), ToWide(spec.title).c_str(), style,
