@@ -22,15 +22,6 @@ static_assert(kLabelStyle == 0x5000018C && kRightLabelStyle == 0x50000182);
 // rendering absurd glyphs for a hostile height.
 constexpr int kMaxFontHeight = 1024;
 
-// WM_MOVE, WM_SIZE and the mouse messages carry positions and sizes as
-// 16-bit halves; beyond that range they would wrap.
-int ClampCoordinate(long long value) {
-    return static_cast<int>(std::clamp<long long>(value, INT16_MIN, INT16_MAX));
-}
-int ClampExtent(long long value) {
-    return static_cast<int>(std::clamp<long long>(value, 0, INT16_MAX));
-}
-
 template <typename... Args>
 void Fire(const Handler<void(Args...)>& handler, std::type_identity_t<Args>... args) {
     if (handler.call) {
@@ -342,24 +333,11 @@ LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         window->handle = nullptr;
-        window->lastElement = nullptr;
     }
     if (handled) {
         return 0;
     }
     return HandleTopMessage(*window, hwnd, msg, wParam, lParam);
-}
-
-// Width and height of an element kind when it is made.
-Size InitialSize(ElementKind kind) {
-    switch (kind) {
-        case ElementKind::kPictureBox:
-            return {64, 64};
-        case ElementKind::kProgressBar:
-            return {300, 20};
-        default:
-            return {64, 22};
-    }
 }
 
 // A label that sizes itself to its text is measured whenever the text
@@ -371,10 +349,16 @@ HDC MeasuringDc() {
     return dc;
 }
 
+// Keeps the top-left corner; see SetElementRect.
+void ResizeElement(Element& element, Size size) {
+    SetWindowPos(element.handle, nullptr, 0, 0, ClampExtent(size.width), ClampExtent(size.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+}
+
 void FitToText(Element& element) {
     Size size = MeasureText(element);
     Rect now = ElementRect(element);
-    if (size != Size{now.width, now.height}) {
+    if (element.handle && size != Size{now.width, now.height}) {
         ResizeElement(element, size);
     }
 }
@@ -396,11 +380,10 @@ TopWindow::~TopWindow() {
     }
 }
 
-void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec,
-                     WindowEvents events) {
+void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec) {
     std::wstring className = ToWide(spec.className);
     HINSTANCE instance = RegisterTopLevelClass(className.c_str(), TopWindowProc);
-    window.events = events;
+    window.events = {};
     DWORD style = spec.style & ~(WS_VISIBLE | WS_CHILD);
     CreateWindowExW(0, className.c_str(), ToWide(spec.title).c_str(), style,
                     ClampCoordinate(spec.outer.left), ClampCoordinate(spec.outer.top),
@@ -494,31 +477,15 @@ void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::str
     element.parent = &parent;
     element.kind = kind;
     element.events = events;
-    element.previous = parent.lastElement;
-    int start = ClampCoordinate(parent.margin);
-    Size size = InitialSize(kind);
-    element.handle = CreateWindowExW(0, cls, ToWide(takesText ? text : "").c_str(), style, start,
-                                     start, size.width, size.height, parent.handle, nullptr,
-                                     GetModuleHandleW(nullptr), nullptr);
+    Size size = SizeWhenMade(kind);
+    element.handle =
+        CreateWindowExW(0, cls, ToWide(takesText ? text : "").c_str(), style, 0, 0, size.width,
+                        size.height, parent.handle, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!element.handle) {
         return;
     }
     SetWindowLongPtrW(element.handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&element));
     SetWindowSubclass(element.handle, ElementProc, 0, reinterpret_cast<DWORD_PTR>(&element));
-    parent.lastElement = element.handle;
-}
-
-void PlaceBelow(Element& element) {
-    if (!element.handle || !element.previous ||
-        GetParent(element.previous) != element.parent->handle) {
-        return;
-    }
-    RECT above{};
-    GetWindowRect(element.previous, &above);
-    MapWindowPoints(nullptr, element.parent->handle, reinterpret_cast<POINT*>(&above), 2);
-    MoveElement(element,
-                {ElementRect(element).left,
-                 ClampCoordinate(static_cast<long long>(above.bottom) + element.parent->margin)});
 }
 
 Rect ElementRect(const Element& element) {
@@ -532,19 +499,11 @@ Rect ElementRect(const Element& element) {
 
 // SWP_NOCOPYBITS: a transparent element's old pixels belong to where it
 // was, so it is painted afresh rather than copied along.
-void MoveElement(Element& element, Point topLeft) {
+void SetElementRect(Element& element, const Rect& r) {
     if (element.handle) {
-        SetWindowPos(element.handle, nullptr, ClampCoordinate(topLeft.x),
-                     ClampCoordinate(topLeft.y), 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
-    }
-}
-
-void ResizeElement(Element& element, Size size) {
-    if (element.handle) {
-        SetWindowPos(element.handle, nullptr, 0, 0, ClampExtent(size.width),
-                     ClampExtent(size.height),
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+        SetWindowPos(element.handle, nullptr, ClampCoordinate(r.left), ClampCoordinate(r.top),
+                     ClampExtent(r.width), ClampExtent(r.height),
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
 }
 

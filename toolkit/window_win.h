@@ -90,10 +90,9 @@ struct TopWindowSpec {
 
 struct TopWindow {
     HWND handle = nullptr;
+    // Wired once the window exists; until then no handler runs.
     WindowEvents events;
-    int margin = 0;  // where new elements start, and the gap of PlaceBelow
     COLORREF background = RGB(255, 255, 255);
-    HWND lastElement = nullptr;
 
     TopWindow() = default;
     TopWindow(const TopWindow&) = delete;
@@ -101,11 +100,11 @@ struct TopWindow {
     ~TopWindow();
 };
 
-// Made hidden whatever spec.style says, so that no event reaches a record
-// that is still being filled: ShowTopWindow, or the message loop for the
-// main window, shows it. Owned by the application's window.
-void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec,
-                     WindowEvents events);
+// Made hidden whatever spec.style says, and with no events: the caller
+// wires window.events once the window exists, and ShowTopWindow, or the
+// message loop for the main window, shows it. Owned by the application's
+// window.
+void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec);
 void ShowTopWindow(TopWindow& window);
 void HideTopWindow(TopWindow& window);
 void SetTitle(TopWindow& window, std::string_view utf8);
@@ -120,13 +119,6 @@ void SetMainWindow(Application& app, const TopWindow& window);
 
 // ---- Elements: child windows of a TopWindow ----
 
-enum class ElementKind {
-    kLabel,       // "STATIC" 0x5000018C, 64 by 22
-    kRightLabel,  // "STATIC" 0x50000182, 64 by 22
-    kPictureBox,  // a label without text, 64 by 64
-    kProgressBar  // "msctls_progress32" WS_CHILD | WS_VISIBLE, 300 by 20
-};
-
 struct ElementEvents {
     Handler<void()> click{};
     Handler<void(const MouseEvent&)> mouseDown{};
@@ -138,7 +130,6 @@ struct ElementEvents {
 struct Element {
     HWND handle = nullptr;
     TopWindow* parent = nullptr;
-    HWND previous = nullptr;  // the element made just before, for PlaceBelow
     ElementKind kind = ElementKind::kLabel;
     ElementEvents events;
     HFONT font = nullptr;               // owned; none: the platform's default
@@ -153,16 +144,12 @@ struct Element {
     ~Element();
 };
 
-// At left = top = the parent's margin, in the kind's size. Picture boxes
-// and progress bars take no text.
+// At the parent's top-left corner in SizeWhenMade(kind); its place is the
+// caller's to set. Picture boxes and progress bars take no text.
 void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text = {},
                  ElementEvents events = {});
-// Top := bottom of the element made just before plus the margin; the first
-// element stays where it is.
-void PlaceBelow(Element& element);
-Rect ElementRect(const Element& element);           // in the parent's client coordinates
-void MoveElement(Element& element, Point topLeft);  // keeps the size
-void ResizeElement(Element& element, Size size);    // keeps the top-left corner
+Rect ElementRect(const Element& element);  // in the parent's client coordinates
+void SetElementRect(Element& element, const Rect& r);
 void SetElementVisible(Element& element, bool visible);
 void SetElementText(Element& element, std::string_view utf8);
 std::string ElementText(const Element& element);
@@ -174,9 +161,9 @@ void SetHandPointer(Element& element);
 // A transparent element paints nothing of its own: the window's background
 // and paint handler show beneath its text.
 void SetTransparent(Element& element, bool transparent);
-// From now on the element takes the size of its text whenever the text or
-// the font changes. An empty text is 0 wide and one line of the font high,
-// so that it keeps its line in a stack of PlaceBelow elements.
+// The element takes the size of its text now and whenever the text or the
+// font changes. An empty text is 0 wide and one line of the font high, so
+// that the element keeps its line.
 void SetSizesToText(Element& element, bool sizesToText);
 Size MeasureText(const Element& element);
 void SetProgressRange(Element& bar, int high);  // 0..high

@@ -1,7 +1,5 @@
 #include "ui/layout.h"
 
-#include <algorithm>
-
 namespace kelto {
 
 namespace {
@@ -10,27 +8,12 @@ namespace {
 // element above it.
 constexpr int kMargin = 5;
 
-constexpr Size kLabelSize{64, 22};
-constexpr Size kPictureBoxSize{64, 64};
-constexpr Size kProgressBarSize{300, 20};
 constexpr Size kFramedWindowSize{400, 200};
 
 // Positions and sizes come from the server as any 32-bit value, and sums of
-// them overflow an int, so all arithmetic here runs in 64 bits. The results
-// are then clamped to what the window manager carries faithfully: child
-// positions and sizes travel in the 16-bit halves of WM_MOVE and WM_SIZE, and
-// the platform cuts window sizes to 32767, so a wider value would be reported
-// back as something else than what was set. Clamping once here also keeps
-// Right() and Bottom() within an int.
-int ClampCoordinate(int64_t value) {
-    return static_cast<int>(std::clamp<int64_t>(value, kMinCoordinate, kMaxCoordinate));
-}
-
-int ClampExtent(int64_t value) {
-    return static_cast<int>(std::clamp<int64_t>(value, 0, kMaxExtent));
-}
-
-// Moving keeps the size, resizing keeps the left and top, as on the platform.
+// them overflow an int, so all arithmetic here runs in 64 bits; each result
+// is clamped once, where it is stored. Moving keeps the size, resizing keeps
+// the left and top, as on the platform.
 void SetLeft(Rect& r, int64_t left) {
     r.left = ClampCoordinate(left);
 }
@@ -57,8 +40,9 @@ int64_t BottomOf(const Rect& r) {
 }
 
 // A new element starts at the window's margin with its kind's size.
-Rect NewElement(Size kindSize) {
-    return {kMargin, kMargin, kindSize.width, kindSize.height};
+Rect NewElement(ElementKind kind) {
+    Size size = SizeWhenMade(kind);
+    return {kMargin, kMargin, size.width, size.height};
 }
 
 // Puts an element one margin below the element made just before it.
@@ -78,14 +62,13 @@ void MoveWhenPositive(Rect& r, int x, int y) {
 }
 
 // A configured size of 0 means "not given" and keeps the size the element
-// has. A negative size is treated the same: it describes no rectangle, the
-// platform would make it an empty area that cannot be clicked, and on a
-// frameless window the close area is the user's only way out.
-void ResizeWhenPositive(Rect& r, int width, int height) {
-    if (width > 0) {
+// has; any other is applied as it stands, a negative one giving an empty
+// area as the platform would make it.
+void ResizeUnlessZero(Rect& r, int width, int height) {
+    if (width != 0) {
         SetWidth(r, width);
     }
-    if (height > 0) {
+    if (height != 0) {
         SetHeight(r, height);
     }
 }
@@ -94,47 +77,44 @@ void ResizeWhenPositive(Rect& r, int width, int height) {
 // made (the place-below rule depends on that order).
 void BuildElements(ProgressLayout& l, const TextSizes& text) {
     // The header is the first element, so placing it below changes nothing.
-    l.header = NewElement(kPictureBoxSize);
+    l.header = NewElement(ElementKind::kPictureBox);
     SetLeft(l.header, 0);
     SetTop(l.header, 25);
     SetHeight(l.header, 80);
 
-    l.close = NewElement(kPictureBoxSize);
-    l.minimize = NewElement(kPictureBoxSize);
+    l.close = NewElement(ElementKind::kPictureBox);
+    l.minimize = NewElement(ElementKind::kPictureBox);
 
     // The links size themselves to their text as soon as it is set.
-    l.link1 = NewElement(kLabelSize);
+    l.link1 = NewElement(ElementKind::kLabel);
     PlaceBelow(l.link1, l.minimize);
     SetSize(l.link1, text.link1);
 
-    l.link2 = NewElement(kLabelSize);
+    l.link2 = NewElement(ElementKind::kLabel);
     PlaceBelow(l.link2, l.link1);
     SetSize(l.link2, text.link2);
 
-    l.caption = NewElement(kLabelSize);
+    l.caption = NewElement(ElementKind::kLabel);
     SetHeight(l.caption, 20);
 
-    l.progressBar = NewElement(kProgressBarSize);
+    l.progressBar = NewElement(ElementKind::kProgressBar);
     PlaceBelow(l.progressBar, l.caption);
 
-    l.description = NewElement(kLabelSize);
+    l.description = NewElement(ElementKind::kLabel);
     PlaceBelow(l.description, l.progressBar);
     SetWidth(l.description, 286);
     SetHeight(l.description, 20);
 
     // The status line starts with no text; it takes its text's size only when
     // the first progress text arrives, so it is 20 high until then.
-    l.status = NewElement(kLabelSize);
+    l.status = NewElement(ElementKind::kLabel);
     PlaceBelow(l.status, l.description);
     SetWidth(l.status, 286);
     SetHeight(l.status, 20);
-
-    l.windowOuter = kFramedWindowSize;
-    l.framed = true;
 }
 
-// Sizes the header, the close area and the window to the fetched pictures.
-// A hidden header keeps its geometry: the layout pass still measures from it.
+// Sizes the header and the close area to the fetched pictures. A hidden
+// header keeps its geometry: the layout pass still measures from it.
 void ApplySkin(ProgressLayout& l, const SkinFacts& skin) {
     if (skin.headerShown) {
         SetHeight(l.header, skin.header.height);
@@ -145,10 +125,6 @@ void ApplySkin(ProgressLayout& l, const SkinFacts& skin) {
     if (skin.closeFetched) {
         SetHeight(l.close, skin.close.height);
         SetWidth(l.close, skin.close.width);
-    }
-    if (skin.background.width > 0) {
-        l.windowOuter = {ClampExtent(skin.background.width), ClampExtent(skin.background.height)};
-        l.framed = false;
     }
 }
 
@@ -183,19 +159,27 @@ void ApplyConfig(ProgressLayout& l, const LauncherConfig& c, int clientWidth) {
     // an area on the window's edge.
     SetLeft(l.close, c.closeX);
     SetTop(l.close, c.closeY);
-    ResizeWhenPositive(l.close, c.closeW, c.closeH);
+    ResizeUnlessZero(l.close, c.closeW, c.closeH);
 
     SetLeft(l.minimize, c.minimizeX);
     SetTop(l.minimize, c.minimizeY);
-    ResizeWhenPositive(l.minimize, c.minimizeW, c.minimizeH);
+    ResizeUnlessZero(l.minimize, c.minimizeW, c.minimizeH);
 }
 
 }  // namespace
 
-Point CenteredWindowOrigin(Size screen) {
+Rect CenteredWindowRect(Size screen) {
     // Arithmetic shifts round down, also for a screen narrower than the window.
-    return {static_cast<int>((int64_t{screen.width} - kFramedWindowSize.width) >> 1),
-            static_cast<int>((int64_t{screen.height} - kFramedWindowSize.height) >> 1)};
+    return {ClampCoordinate((int64_t{screen.width} - kFramedWindowSize.width) >> 1),
+            ClampCoordinate((int64_t{screen.height} - kFramedWindowSize.height) >> 1),
+            kFramedWindowSize.width, kFramedWindowSize.height};
+}
+
+WindowFrame SkinnedWindowFrame(const SkinFacts& skin) {
+    if (skin.background.width <= 0) {
+        return {kFramedWindowSize, true};
+    }
+    return {{ClampExtent(skin.background.width), ClampExtent(skin.background.height)}, false};
 }
 
 ProgressLayout LayoutProgressWindow(const LauncherConfig& c, const SkinFacts& skin,

@@ -3,19 +3,10 @@
 // sizes, so the Win32 layer only applies the rectangles it is given.
 #pragma once
 
-#include <cstdint>
-
 #include "config/launcher_config.h"
 #include "toolkit/geometry.h"
 
 namespace kelto {
-
-// Every Rect that LayoutProgressWindow gives has its left and top within
-// kMinCoordinate..kMaxCoordinate and its size within 0..kMaxExtent, so Right()
-// and Bottom() never overflow an int.
-inline constexpr int kMinCoordinate = INT16_MIN;
-inline constexpr int kMaxCoordinate = INT16_MAX;
-inline constexpr int kMaxExtent = INT16_MAX;
 
 // What the fetched skin pictures gave.
 struct SkinFacts {
@@ -33,19 +24,27 @@ struct TextSizes {
     Size link2;
 };
 
+// Every Rect here has its left and top within kMinCoordinate..kMaxCoordinate
+// and its size within 0..kMaxExtent.
 struct ProgressLayout {
     Rect header, close, minimize, caption, link1, link2, progressBar, description, status;
-    Size windowOuter;    // 400 by 200, or the background picture's size
+};
+
+struct WindowFrame {
+    Size outer;          // 400 by 200, or the background picture's size
     bool framed = true;  // false when the background picture took the frame off
 };
 
-// The window's top-left corner that centres a 400 by 200 window on a screen
-// of the given size (halves rounded down, also when the screen is smaller).
-Point CenteredWindowOrigin(Size screen);
+// The window as it is made: 400 by 200, centred on a screen of the given
+// size (halves rounded down, also when the screen is smaller).
+Rect CenteredWindowRect(Size screen);
+
+// The window's size and frame once the skin pictures are known.
+WindowFrame SkinnedWindowFrame(const SkinFacts& skin);
 
 // The geometry of every element after construction, the skin step and the
 // layout pass. clientWidth is the window's client width as the platform
-// reports it after the skin step.
+// reports it once the SkinnedWindowFrame is applied.
 ProgressLayout LayoutProgressWindow(const LauncherConfig& c, const SkinFacts& skin,
                                     const TextSizes& text, int clientWidth);
 

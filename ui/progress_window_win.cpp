@@ -23,7 +23,6 @@ constexpr DWORD kProgressWindowStyle =
     WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
 static_assert(kProgressWindowStyle == 0x16CF0000);
 
-constexpr int kMargin = 5;
 constexpr int kProgressRange = 10000;
 constexpr std::string_view kFontFace = "SimSum";
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
@@ -210,7 +209,6 @@ void MakeLink(ProgressWindow& pw, Element& link, const std::string& text, const 
         events.click = open;
     }
     MakeElement(link, pw.Window, ElementKind::kRightLabel, text, events);
-    PlaceBelow(link);
     SetElementFont(link, kFontFace, 12, false);
     SetSizesToText(link, true);
     SetTransparent(link, true);
@@ -223,9 +221,12 @@ std::string DescriptionText(const LauncherConfig& c) {
     return FormatText(c.description, game);
 }
 
-void ApplyRect(Element& element, const Rect& r) {
-    MoveElement(element, {r.left, r.top});
-    ResizeElement(element, {r.width, r.height});
+void ApplyFrame(ProgressWindow& pw, const WindowFrame& frame) {
+    if (!frame.framed) {
+        SetOuterSize(pw.Window, frame.outer);
+        // Without a frame the client area is the whole picture.
+        SetStyle(pw.Window, 0);
+    }
 }
 
 }  // namespace
@@ -237,31 +238,25 @@ ProgressWindow& NewProgressWindow() {
 void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     const LauncherConfig& c = pw.Config;
     pw.Owner = &owner;
-    Point origin =
-        CenteredWindowOrigin({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
     TopWindowSpec spec;
     spec.style = kProgressWindowStyle;
-    spec.outer = {origin.x, origin.y, 400, 200};
-    WindowEvents events;
+    spec.outer = CenteredWindowRect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    CreateTopWindow(pw.Window, owner, spec);
+    WindowEvents& events = pw.Window.events;
     events.closeRequest = Bind<&ConfirmCancel>(pw);
     events.mouseDown = Bind<&BeginWindowDrag>(pw);
     events.mouseUp = Bind<&CloseAreaMouseUp>(pw);
     events.message = Bind<&HandleProgressMessage>(pw);
+    SetBackgroundColor(pw.Window, RGB(255, 255, 255));
     // The show handler shares its name with the job's own starter below it.
     events.shown = Bind<static_cast<void (*)(ProgressWindow&)>(&StartSetupJob)>(pw);
     events.paint = Bind<&PaintBackground>(pw);
     events.moved = Bind<&FollowWindowMove>(pw);
-    CreateTopWindow(pw.Window, owner, spec, events);
-    pw.Window.margin = kMargin;
-    SetBackgroundColor(pw.Window, RGB(255, 255, 255));
     SetMainWindow(owner, pw.Window);
     ProgressWindowHandle = pw.Window.handle;
 
     MakeElement(pw.HeaderBox, pw.Window, ElementKind::kPictureBox, {},
                 {.click = Bind<&OpenHeaderLink>(pw), .paint = Bind<&PaintHeader>(pw)});
-    PlaceBelow(pw.HeaderBox);
-    MoveElement(pw.HeaderBox, {0, 25});
-    ResizeElement(pw.HeaderBox, {64, 80});
 
     MakeElement(pw.CloseArea, pw.Window, ElementKind::kPictureBox, {},
                 {.click = Bind<&RequestClose>(pw)});
@@ -278,25 +273,17 @@ void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     MakeElement(pw.CaptionLabel, pw.Window, ElementKind::kLabel, c.caption,
                 {.mouseDown = Bind<&BeginWindowDrag>(pw)});
     StyleLabel(pw.CaptionLabel, 12, true, c.CaptionColor);
-    MoveElement(pw.CaptionLabel, {kMargin, kMargin});
-    ResizeElement(pw.CaptionLabel, {64, 20});
 
     MakeElement(pw.ProgressBar, pw.Window, ElementKind::kProgressBar);
     SetProgressRange(pw.ProgressBar, kProgressRange);
     SetProgressPosition(pw.ProgressBar, 0);
-    PlaceBelow(pw.ProgressBar);
 
     MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, DescriptionText(c));
-    PlaceBelow(pw.DescriptionLine);
     StyleLabel(pw.DescriptionLine, 13, true, c.descriptionColor);
-    ResizeElement(pw.DescriptionLine, {286, 20});
 
     MakeElement(pw.StatusLine, pw.Window, ElementKind::kLabel);
-    PlaceBelow(pw.StatusLine);
     StyleLabel(pw.StatusLine, 13, true, c.ProgressColor);
-    ResizeElement(pw.StatusLine, {286, 20});
     SetSizesToText(pw.StatusLine, true);
-    ResizeElement(pw.StatusLine, {286, 20});
 }
 
 void LoadSkin(ProgressWindow& pw) {
@@ -305,23 +292,18 @@ void LoadSkin(ProgressWindow& pw) {
     skin.headerShown = FetchImage(c.headerImg, pw.HeaderImage) && pw.HeaderImage.width != 0;
     if (skin.headerShown) {
         skin.header = SizeOf(pw.HeaderImage);
-        ResizeElement(pw.HeaderBox, skin.header);
     } else {
         SetElementVisible(pw.HeaderBox, false);
     }
     skin.closeFetched = FetchImage(c.closeImg, pw.CloseImage);
     if (skin.closeFetched) {
         skin.close = SizeOf(pw.CloseImage);
-        ResizeElement(pw.CloseArea, skin.close);
     }
+    // Fetched and kept, never applied: the window stays a rectangle.
     (void)FetchImage(c.backgroundMask, pw.MaskImage);
     (void)FetchImage(c.backgroundImg, pw.BackgroundImage);
-    if (pw.BackgroundImage.width > 0) {
-        skin.background = SizeOf(pw.BackgroundImage);
-        SetOuterSize(pw.Window, skin.background);
-        // Without a frame the client area is the whole picture.
-        SetStyle(pw.Window, 0);
-    }
+    skin.background = SizeOf(pw.BackgroundImage);
+    ApplyFrame(pw, SkinnedWindowFrame(skin));
     LayoutProgressWindow(pw);
 }
 
@@ -329,15 +311,15 @@ void LayoutProgressWindow(ProgressWindow& pw) {
     TextSizes text{MeasureText(pw.Link1), MeasureText(pw.Link2)};
     ProgressLayout layout =
         LayoutProgressWindow(pw.Config, pw.Skin, text, ClientSize(pw.Window).width);
-    ApplyRect(pw.HeaderBox, layout.header);
-    ApplyRect(pw.CloseArea, layout.close);
-    ApplyRect(pw.MinimizeArea, layout.minimize);
-    ApplyRect(pw.CaptionLabel, layout.caption);
-    ApplyRect(pw.Link1, layout.link1);
-    ApplyRect(pw.Link2, layout.link2);
-    ApplyRect(pw.ProgressBar, layout.progressBar);
-    ApplyRect(pw.DescriptionLine, layout.description);
-    ApplyRect(pw.StatusLine, layout.status);
+    SetElementRect(pw.HeaderBox, layout.header);
+    SetElementRect(pw.CloseArea, layout.close);
+    SetElementRect(pw.MinimizeArea, layout.minimize);
+    SetElementRect(pw.CaptionLabel, layout.caption);
+    SetElementRect(pw.Link1, layout.link1);
+    SetElementRect(pw.Link2, layout.link2);
+    SetElementRect(pw.ProgressBar, layout.progressBar);
+    SetElementRect(pw.DescriptionLine, layout.description);
+    SetElementRect(pw.StatusLine, layout.status);
 }
 
 void EndSetupJobWithTheWindow(ProgressWindow& pw) {

@@ -66,9 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  &l.progressBar, &l.description, &l.status}) {
         CheckRect(*r);
     }
-    FUZZ_CHECK(l.windowOuter.width >= 0 && l.windowOuter.width <= kelto::kMaxExtent);
-    FUZZ_CHECK(l.windowOuter.height >= 0 && l.windowOuter.height <= kelto::kMaxExtent);
-    FUZZ_CHECK(l.framed == (skin.background.width <= 0));
+    kelto::WindowFrame frame = kelto::SkinnedWindowFrame(skin);
+    FUZZ_CHECK(frame.outer.width >= 0 && frame.outer.width <= kelto::kMaxExtent);
+    FUZZ_CHECK(frame.outer.height >= 0 && frame.outer.height <= kelto::kMaxExtent);
+    FUZZ_CHECK(frame.framed == (skin.background.width <= 0));
 
     // The three lines under the header share its inset and one width, and
     // stack without overlapping while the platform's range allows.

@@ -107,10 +107,15 @@ TEST(LayoutTest, ElementRects) {
           {&L::link2, {200, 150, 0, 12}},
           {&L::close, {-3, 0, 48, 21}},
           {&L::minimize, {298, -9, 48, 21}}}},
-        {"close size 0 or negative keeps the picture's",
-         Layout(Edited(ReferenceConfig(), [](LauncherConfig& c) { c.closeW = 0, c.closeH = -1; }),
+        // 0 keeps the picture's size; a negative size applies, as the
+        // platform does, as 0.
+        {"close size 0 or negative",
+         Layout(Edited(ReferenceConfig(),
+                       [](LauncherConfig& c) {
+                           c.closeW = 0, c.closeH = -1, c.minimizeW = -48, c.minimizeH = 0;
+                       }),
                 {true, {kW, kH}, true, {30, 12}, {}}),
-         {{&L::close, {341, 0, 30, 12}}}},
+         {{&L::close, {341, 0, 30, 0}}, {&L::minimize, {298, 0, 0, 64}}}},
         {"close picture answered but did not decode",
          Layout(Edited(ReferenceConfig(), [](LauncherConfig& c) { c.closeW = 0, c.closeH = 0; }),
                 {true, {kW, kH}, true, {0, 0}, {}}),
@@ -132,7 +137,7 @@ TEST(LayoutTest, ElementRects) {
           {&L::caption, {5, 5, 0, 20}},
           {&L::link2, {5, 79, 0, 0}},
           {&L::close, {-32768, -32768, 0, 0}},
-          {&L::minimize, {-32768, -32768, 64, 64}}}},
+          {&L::minimize, {-32768, -32768, 0, 0}}}},
     };
     for (const Case& c : cases) {
         for (const Expect& e : c.expected) {
@@ -152,14 +157,13 @@ TEST(LayoutTest, WindowFollowsBackground) {
         {{INT_MAX, INT_MIN}, {32767, 0}, false},
     };
     for (const auto& c : cases) {
-        L layout = LayoutProgressWindow(ReferenceConfig(), {false, {}, false, {}, c.background},
-                                        kText, 384);
-        EXPECT_EQ(layout.windowOuter, c.outer) << c.background.width;
-        EXPECT_EQ(layout.framed, c.framed) << c.background.width;
+        WindowFrame frame = SkinnedWindowFrame({false, {}, false, {}, c.background});
+        EXPECT_EQ(frame.outer, c.outer) << c.background.width;
+        EXPECT_EQ(frame.framed, c.framed) << c.background.width;
     }
 }
 
-TEST(LayoutTest, CenteredWindowOrigin) {
+TEST(LayoutTest, CenteredWindowRect) {
     const struct {
         Size screen;
         Point origin;
@@ -167,10 +171,11 @@ TEST(LayoutTest, CenteredWindowOrigin) {
         {{1920, 1080}, {760, 440}},
         {{1367, 769}, {483, 284}},
         {{399, 199}, {-1, -1}},  // rounds down, not toward 0
-        {{INT_MIN, INT_MAX}, {-1073742024, 1073741723}},
+        {{INT_MIN, INT_MAX}, {-32768, 32767}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(CenteredWindowOrigin(c.screen), c.origin) << c.screen.width;
+        EXPECT_EQ(CenteredWindowRect(c.screen), (Rect{c.origin.x, c.origin.y, 400, 200}))
+            << c.screen.width;
     }
 }
 

@@ -70,14 +70,14 @@ class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         app_ = TheApplication() ? TheApplication() : &CreateApplication("下载器");
-        CreateTopWindow(window_, *app_, {"TKelto2TestWindow", "", kFramedStyle, {60, 60, 400, 200}},
-                        {.closeRequest = Bind<&AnswerClose>(rec_),
-                         .mouseDown = Bind<&KeepDown>(rec_),
-                         .mouseUp = Bind<&KeepUp>(rec_),
-                         .shown = Bind<&CountShown>(rec_),
-                         .paint = Bind<&PaintLeftRed>(rec_)});
+        CreateTopWindow(window_, *app_,
+                        {"TKelto2TestWindow", "", kFramedStyle, {60, 60, 400, 200}});
         ASSERT_NE(window_.handle, nullptr);
-        window_.margin = 5;
+        window_.events = {.closeRequest = Bind<&AnswerClose>(rec_),
+                          .mouseDown = Bind<&KeepDown>(rec_),
+                          .mouseUp = Bind<&KeepUp>(rec_),
+                          .shown = Bind<&CountShown>(rec_),
+                          .paint = Bind<&PaintLeftRed>(rec_)};
     }
 
     Application* app_ = nullptr;
@@ -111,27 +111,20 @@ TEST_F(Window, ElementsHaveTheirClassStyleSizeAndText) {
         ASSERT_NE(e.handle, nullptr);
         EXPECT_EQ(lstrcmpiW(ClassOf(e.handle).c_str(), c.cls.c_str()), 0) << c.text;
         EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(e.handle, GWL_STYLE)), c.style) << c.text;
-        EXPECT_EQ(ElementRect(e), (Rect{5, 5, c.size.width, c.size.height})) << c.text;
+        EXPECT_EQ(ElementRect(e), (Rect{0, 0, c.size.width, c.size.height})) << c.text;
         EXPECT_EQ(ElementText(e), c.text);
     }
     EXPECT_EQ(GetWindow(window_.handle, GW_OWNER), app_->window);
     EXPECT_EQ(OuterRect(window_), (Rect{60, 60, 400, 200}));
 }
 
-TEST_F(Window, PlaceBelowMoveAndResize) {
-    Element first, second;
-    MakeElement(first, window_, ElementKind::kPictureBox);
-    PlaceBelow(first);
-    EXPECT_EQ(ElementRect(first), (Rect{5, 5, 64, 64}));
-    MakeElement(second, window_, ElementKind::kLabel, "a");
-    PlaceBelow(second);
-    EXPECT_EQ(ElementRect(second), (Rect{5, 74, 64, 22}));
-    MoveElement(second, {-7, 30});
-    EXPECT_EQ(ElementRect(second), (Rect{-7, 30, 64, 22}));
-    ResizeElement(second, {10, -4});
-    EXPECT_EQ(ElementRect(second), (Rect{-7, 30, 10, 0}));
-    MoveElement(second, {INT32_MAX, INT32_MIN});
-    EXPECT_EQ(ElementRect(second), (Rect{32767, -32768, 10, 0}));
+TEST_F(Window, ElementRectsAreClampedToWhatThePlatformCarries) {
+    Element e;
+    MakeElement(e, window_, ElementKind::kLabel, "a");
+    SetElementRect(e, {-7, 30, 10, -4});
+    EXPECT_EQ(ElementRect(e), (Rect{-7, 30, 10, 0}));
+    SetElementRect(e, {INT32_MAX, INT32_MIN, INT32_MAX, 5});
+    EXPECT_EQ(ElementRect(e), (Rect{32767, -32768, 32767, 5}));
 }
 
 TEST_F(Window, SelfSizingLabelFollowsItsText) {
@@ -147,7 +140,7 @@ TEST_F(Window, SelfSizingLabelFollowsItsText) {
     EXPECT_GT(mid.width, 0);
     EXPECT_GT(longer.width, mid.width);
     EXPECT_EQ(longer.height, mid.height);
-    EXPECT_EQ(empty, (Rect{5, 5, 0, mid.height}));
+    EXPECT_EQ(empty, (Rect{0, 0, 0, mid.height}));
     SetElementFont(label, "SimSum", 24, true);  // the font counts too
     EXPECT_GT(ElementRect(label).height, mid.height);
 }
@@ -186,8 +179,8 @@ TEST_F(Window, MouseEventsCarrySignedClientCoordinates) {
 
 TEST_F(Window, MessageHookSwallowsWhatItHandles) {
     TopWindow hooked;
-    CreateTopWindow(hooked, *app_, {"TKelto2TestWindow", "", kFramedStyle, {0, 0, 300, 100}},
-                    {.message = Bind<&SwallowCustomAndTitle>(rec_)});
+    CreateTopWindow(hooked, *app_, {"TKelto2TestWindow", "", kFramedStyle, {0, 0, 300, 100}});
+    hooked.events.message = Bind<&SwallowCustomAndTitle>(rec_);
     SetTitle(hooked, "ignored");
     EXPECT_EQ(SendMessageW(hooked.handle, kCustomMessage, 12, 34), 0);
     ASSERT_EQ(rec_.swallowed.size(), 2u);
@@ -224,7 +217,7 @@ TEST_F(Window, TransparentElementsShowTheWindowSurface) {
     Element elements[std::size(cases)];
     for (size_t i = 0; i < std::size(cases); ++i) {
         MakeElement(elements[i], window_, ElementKind::kPictureBox);
-        MoveElement(elements[i], cases[i].at);
+        SetElementRect(elements[i], {cases[i].at.x, cases[i].at.y, 64, 64});
         SetTransparent(elements[i], cases[i].transparent);
     }
     ShowTopWindow(window_);
