@@ -77,9 +77,13 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     // means nothing to the launcher. Only a Downloader that stops answering
     // is given up on.
     DWORD_PTR ignored = 0;
-    (void)SendMessageTimeoutW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0,
-                              SMTO_ABORTIFHUNG, timing.hungSendLimitMs, &ignored);
-    TraceStep("hand-over message sent");
+    // A hung Downloader reads ERROR_TIMEOUT here.
+    if (!SendMessageTimeoutW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0,
+                             SMTO_ABORTIFHUNG, timing.hungSendLimitMs, &ignored)) {
+        LogLastError("send the hand-over message");
+    } else {
+        TraceStep("hand-over message sent");
+    }
     return reinterpret_cast<uintptr_t>(window);
 }
 

@@ -95,12 +95,11 @@ std::string ReadInstallLocation(HKEY key) {
 
 std::string UninstallLocation(std::string_view productName) {
     std::wstring subKey = ToWide(std::string(kUninstallKeyPrefix) + std::string(productName));
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, kUninstallKeyAccess, &raw) !=
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, kUninstallKeyAccess, key.Put()) !=
         ERROR_SUCCESS) {
         return {};
     }
-    RegKey key(raw);
     return ReadInstallLocation(key.Get());
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 
 namespace kelto {
 
@@ -23,7 +24,11 @@ bool WriteAll(HANDLE file, const void* data, size_t size) {
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size < kMaxWrite ? size : kMaxWrite);
         DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(file, bytes, chunk, &written, nullptr)) {
+            LogLastError("write file");
+            return false;
+        }
+        if (written == 0) {
             return false;
         }
         bytes += written;
@@ -37,6 +42,7 @@ bool CopyFileContents(HANDLE from, HANDLE to) {
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(from, buffer.data(), kCopyChunk, &got, nullptr)) {
+            LogLastError("read staged file");
             return false;
         }
         if (got == 0) {
@@ -58,9 +64,18 @@ bool IsHeldOpen(DWORD error) {
 bool OverwriteInPlace(const std::wstring& staging, const std::wstring& target) {
     FileHandle from(CreateFileW(staging.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!from.IsValid()) {
+        LogLastError("open staged file");
+        return false;
+    }
     FileHandle to(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return from.IsValid() && to.IsValid() && CopyFileContents(from.Get(), to.Get());
+    if (!to.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("overwrite " + ToUtf8(target), error);
+        return false;
+    }
+    return CopyFileContents(from.Get(), to.Get());
 }
 
 // Full access for SYSTEM and the Administrators, passed on to everything
@@ -70,16 +85,6 @@ constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // A name that is taken means someone else made that folder; after this many
 // such names the folder is given up rather than searched for endlessly.
 constexpr uint32_t kPrivateFolderTries = 64;
-
-// What ConvertStringSecurityDescriptorToSecurityDescriptorW allocates.
-struct LocalDescriptor {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ~LocalDescriptor() {
-        if (descriptor) {
-            LocalFree(descriptor);
-        }
-    }
-};
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '\\') {
@@ -115,31 +120,38 @@ std::string HexNumber(uint32_t n) {
 
 PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
     PrivateFolder folder;
-    LocalDescriptor sd;
-    if (parent.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                              kPrivateFolderSddl, SDDL_REVISION_1, &sd.descriptor, nullptr)) {
+    if (parent.empty()) {
         return folder;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), sd.descriptor, FALSE};
+    LocalMemory<PSECURITY_DESCRIPTOR> sd;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddl, SDDL_REVISION_1,
+                                                              sd.Put(), nullptr)) {
+        LogLastError("make the private folder's descriptor");
+        return folder;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), sd.Get(), FALSE};
     uint32_t seed = FolderNumberSeed();
     for (uint32_t i = 0; i < kPrivateFolderTries; ++i) {
         std::string path = JoinPath(parent, prefix + HexNumber(seed + i));
         std::wstring wide = ToWide(path);
         if (!CreateDirectoryW(wide.c_str(), &attributes)) {
-            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            DWORD error = GetLastError();
+            if (error == ERROR_ALREADY_EXISTS) {
                 continue;
             }
+            TraceError("create folder " + path, error);
             return folder;  // no such parent, no right to it: no name helps
         }
-        FileHandle handle(CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!handle.IsValid()) {
+        folder.handle = FileHandle(CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder.handle.IsValid()) {
+            DWORD error = GetLastError();
+            TraceError("open folder " + path, error);
             RemoveDirectoryW(wide.c_str());
             return folder;
         }
         folder.path = path;
-        folder.handle = std::move(handle);
         return folder;
     }
     return folder;
@@ -151,18 +163,25 @@ bool RemoveFolderAndFiles(const std::string& folder) {
     }
     std::wstring wide = ToWide(folder);
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                   FindExSearchNameMatch, nullptr, 0);
-    if (find != INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0));
+    if (find.IsValid()) {
         do {
             // Subfolders are not ours to make, so not ours to empty either.
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 DeleteFileW((wide + L"\\" + entry.cFileName).c_str());
             }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+        } while (FindNextFileW(find.Get(), &entry));
     }
-    return RemoveDirectoryW(wide.c_str()) || IsGone(wide);
+    if (RemoveDirectoryW(wide.c_str())) {
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (IsGone(wide)) {
+        return true;
+    }
+    TraceError("remove folder " + folder, error);
+    return false;
 }
 
 bool FileExists(const std::string& path) {
@@ -171,10 +190,15 @@ bool FileExists(const std::string& path) {
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path, int64_t maxBytes) {
-    FileHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring wide = ToWide(path);
+    FileHandle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
+        DWORD error = GetLastError();
+        // An absent file is an answer, not a failure.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            TraceError("open " + path, error);
+        }
         return std::nullopt;
     }
     LARGE_INTEGER size{};
@@ -187,6 +211,8 @@ std::optional<std::string> ReadSmallFile(const std::string& path, int64_t maxByt
         DWORD got = 0;
         DWORD want = static_cast<DWORD>(bytes.size() - done);
         if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
+            DWORD error = GetLastError();
+            TraceError("read " + path, error);
             return std::nullopt;
         }
         if (got == 0) {
@@ -201,7 +227,11 @@ std::optional<std::string> ReadSmallFile(const std::string& path, int64_t maxByt
 std::string TempFolder() {
     wchar_t folder[MAX_PATH + 1] = {};
     DWORD len = GetTempPathW(MAX_PATH + 1, folder);
-    if (len == 0 || len > MAX_PATH) {
+    if (len == 0) {
+        LogLastError("find the temporary folder");
+        return {};
+    }
+    if (len > MAX_PATH) {
         return {};
     }
     std::string text = ToUtf8(folder);
@@ -213,8 +243,14 @@ std::string TempFolder() {
 
 std::string MakeTempFileName(const std::string& folder, const std::string& prefix) {
     wchar_t name[MAX_PATH + 1] = {};
-    if (folder.empty() ||
-        GetTempFileNameW(ToWide(folder).c_str(), ToWide(prefix).c_str(), 0, name) == 0) {
+    if (folder.empty()) {
+        return {};
+    }
+    std::wstring wideFolder = ToWide(folder);
+    std::wstring widePrefix = ToWide(prefix);
+    if (GetTempFileNameW(wideFolder.c_str(), widePrefix.c_str(), 0, name) == 0) {
+        DWORD error = GetLastError();
+        TraceError("make a temporary file in " + folder, error);
         return {};
     }
     return ToUtf8(name);
@@ -234,7 +270,12 @@ StagedFile::StagedFile(const std::string& target)
       // Delete sharing lets whoever tidies up the folder remove the file
       // while a stalled transfer still holds it: it goes when closed.
       file_(CreateFileW(staging_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (!file_.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("create " + ToUtf8(staging_), error);
+    }
+}
 
 StagedFile::~StagedFile() {
     file_.Close();
@@ -253,7 +294,9 @@ bool StagedFile::Commit() {
     if (MoveFileExW(staging_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return true;
     }
-    return IsHeldOpen(GetLastError()) && OverwriteInPlace(staging_, target_);
+    DWORD error = GetLastError();
+    TraceError("rename " + ToUtf8(staging_) + " to " + ToUtf8(target_), error);
+    return IsHeldOpen(error) && OverwriteInPlace(staging_, target_);
 }
 
 }  // namespace kelto

@@ -1,8 +1,10 @@
 // Owning wrappers for the Win32 handles the launcher holds: one owner each,
-// closed exactly once, movable, never copied.
+// closed exactly once, movable, never copied. One template; a trait per
+// kind of handle says what its invalid value is and how it is closed.
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <wininet.h>
 
 #include <utility>
@@ -38,15 +40,27 @@ public:
         }
         handle_ = Traits::Invalid();
     }
+    // For an out-parameter: closes what is held and gives the address that
+    // receives the new handle. The calls it is passed to write there only
+    // on success; after a failure this holds the invalid value.
+    Handle* Put() {
+        Close();
+        return &handle_;
+    }
 
 private:
     Handle handle_ = Traits::Invalid();
 };
 
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static HKEY Invalid() { return nullptr; }
-    static bool IsValid(HKEY h) { return h != nullptr; }
+// The many kinds whose failure value is NULL; each trait adds its Close.
+template <typename T>
+struct NullInvalidTraits {
+    using Handle = T;
+    static T Invalid() { return nullptr; }
+    static bool IsValid(T h) { return h != nullptr; }
+};
+
+struct RegKeyTraits : NullInvalidTraits<HKEY> {
     static void Close(HKEY h) { RegCloseKey(h); }
 };
 
@@ -58,10 +72,12 @@ struct FileHandleTraits {
     static void Close(HANDLE h) { CloseHandle(h); }
 };
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
-    static HINTERNET Invalid() { return nullptr; }
-    static bool IsValid(HINTERNET h) { return h != nullptr; }
+// FindFirstFile*: INVALID_HANDLE_VALUE on failure, closed by FindClose.
+struct FindHandleTraits : FileHandleTraits {
+    static void Close(HANDLE h) { FindClose(h); }
+};
+
+struct InternetHandleTraits : NullInvalidTraits<HINTERNET> {
     static void Close(HINTERNET h) { InternetCloseHandle(h); }
 };
 
@@ -73,9 +89,49 @@ struct KernelHandleTraits {
     static void Close(HANDLE h) { CloseHandle(h); }
 };
 
+// Memory that an API allocated with LocalAlloc for its caller (security
+// descriptors, FormatMessage's text), typed as the API hands it out.
+template <typename T>
+struct LocalMemoryTraits : NullInvalidTraits<T> {
+    static void Close(T h) { LocalFree(h); }
+};
+
+struct BcryptAlgorithmTraits : NullInvalidTraits<BCRYPT_ALG_HANDLE> {
+    static void Close(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct BcryptHashTraits : NullInvalidTraits<BCRYPT_HASH_HANDLE> {
+    static void Close(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
+};
+
+struct BcryptKeyTraits : NullInvalidTraits<BCRYPT_KEY_HANDLE> {
+    static void Close(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+};
+
+// GDI objects the program made (fonts, bitmaps, brushes).
+template <typename T>
+struct GdiObjectTraits : NullInvalidTraits<T> {
+    static void Close(T h) { DeleteObject(h); }
+};
+
+// A DC from CreateCompatibleDC; one from GetDC goes back by ReleaseDC.
+struct MemoryDcTraits : NullInvalidTraits<HDC> {
+    static void Close(HDC h) { DeleteDC(h); }
+};
+
 using RegKey = OwnedHandle<RegKeyTraits>;
 using FileHandle = OwnedHandle<FileHandleTraits>;
+using FindHandle = OwnedHandle<FindHandleTraits>;
 using InternetHandle = OwnedHandle<InternetHandleTraits>;
 using ProcessHandle = OwnedHandle<KernelHandleTraits>;
+using ThreadHandle = OwnedHandle<KernelHandleTraits>;
+template <typename T>
+using LocalMemory = OwnedHandle<LocalMemoryTraits<T>>;
+using BcryptAlgorithm = OwnedHandle<BcryptAlgorithmTraits>;
+using BcryptHash = OwnedHandle<BcryptHashTraits>;
+using BcryptKey = OwnedHandle<BcryptKeyTraits>;
+using GdiFont = OwnedHandle<GdiObjectTraits<HFONT>>;
+using GdiBitmap = OwnedHandle<GdiObjectTraits<HBITMAP>>;
+using MemoryDc = OwnedHandle<MemoryDcTraits>;
 
 }  // namespace kelto

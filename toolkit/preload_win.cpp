@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "toolkit/handles_win.h"
+
 namespace kelto {
 
 namespace {
@@ -23,9 +25,8 @@ DWORD WINAPI LoadLibraries(void*) {
 }  // namespace
 
 void PreloadSystemLibraries() {
-    if (HANDLE thread = CreateThread(nullptr, 0, LoadLibraries, nullptr, 0, nullptr)) {
-        CloseHandle(thread);
-    }
+    // Nobody waits for it: the handle goes at once, the thread runs on.
+    ThreadHandle loader(CreateThread(nullptr, 0, LoadLibraries, nullptr, 0, nullptr));
 }
 
 }  // namespace kelto

@@ -31,6 +31,9 @@ void EnsureComOnThisThread() {
 
 void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
     DWORD wait = WaitForSingleObject(process, waitMs);
+    if (wait == WAIT_FAILED) {
+        LogLastError("wait for the program");
+    }
     if (wait != WAIT_TIMEOUT) {
         result.finished = wait == WAIT_OBJECT_0;
         DWORD code = 0;
@@ -42,7 +45,9 @@ void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
     // Ended with exit code 0. Should the end not come in time, the code
     // would still read STILL_ACTIVE (259): the caller is told 0, the code
     // the program was ended with, and never mistakes 259 for its own.
-    TerminateProcess(process, 0);
+    if (!TerminateProcess(process, 0)) {
+        LogLastError("end the program");
+    }
     WaitForSingleObject(process, kTerminationWaitMs);
     DWORD code = 0;
     if (GetExitCodeProcess(process, &code) && code != STILL_ACTIVE) {
@@ -66,13 +71,16 @@ ProcessResult RunProcess(const std::string& file, const std::string& parameters,
 
     ProcessResult result;
     TraceStep("shell start " + file);
-    if (!ShellExecuteExW(&info)) {
-        result.error = GetLastError();
+    bool started = ShellExecuteExW(&info);
+    result.error = started ? 0 : GetLastError();
+    // The shell hands the handle out in its record: owned from here on.
+    ProcessHandle process(info.hProcess);
+    if (!started) {
+        TraceError("shell start " + file, result.error);
         return result;
     }
     TraceStep("shell started");
     result.started = true;
-    ProcessHandle process(info.hProcess);
     if (waitMs > 0 && process.IsValid()) {
         WaitAndEnd(process.Get(), waitMs, result);
     }

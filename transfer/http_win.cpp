@@ -38,14 +38,19 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
                std::vector<std::string>* headers, ProgressCallback callback) {
     Transfer result;
     TraceStep("GET " + url);
+    std::wstring wideAgent = ToWide(agent);
+    std::wstring wideUrl = ToWide(url);
     InternetHandle root(
-        InternetOpenW(ToWide(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!root.IsValid()) {
+        LogLastError("open WinInet");
         return result;
     }
     InternetHandle request(
-        InternetOpenUrlW(root.Get(), ToWide(url).c_str(), nullptr, 0, kOpenUrlFlags, 0));
+        InternetOpenUrlW(root.Get(), wideUrl.c_str(), nullptr, 0, kOpenUrlFlags, 0));
     if (!request.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("open " + url, error);
         return result;
     }
     uint32_t startTick = GetTickCount();
@@ -69,6 +74,8 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     for (;;) {
         DWORD got = 0;
         if (!InternetReadFile(request.Get(), buffer.data(), kReadChunk, &got)) {
+            DWORD error = GetLastError();
+            TraceError("read " + url, error);
             readFailed = true;
             break;
         }

@@ -3,9 +3,11 @@
 #include <bcrypt.h>
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 
 namespace kelto {
 
@@ -15,75 +17,66 @@ constexpr wchar_t kReleaseKeyResource[] = L"RELEASEKEY";
 // Large enough that the read calls cost nothing next to the hashing.
 constexpr DWORD kHashChunk = 1u << 20;
 
-struct CngAlgorithm {
-    BCRYPT_ALG_HANDLE handle = nullptr;
-    explicit CngAlgorithm(const wchar_t* name) {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, name, nullptr, 0))) {
-            handle = nullptr;
-        }
+// CNG's result, traced when it is a failure.
+bool CngSucceeded(NTSTATUS status, std::string_view step) {
+    if (BCRYPT_SUCCESS(status)) {
+        return true;
     }
-    ~CngAlgorithm() {
-        if (handle) {
-            BCryptCloseAlgorithmProvider(handle, 0);
-        }
-    }
-    CngAlgorithm(const CngAlgorithm&) = delete;
-    CngAlgorithm& operator=(const CngAlgorithm&) = delete;
-};
+    TraceStatus(step, status);
+    return false;
+}
 
 // One running digest. The hash object is left to CNG to allocate, which
-// Windows 7 and Wine both do.
+// Windows 7 and Wine both do. The hash goes before its provider.
 struct CngHash {
-    CngAlgorithm algorithm;
-    BCRYPT_HASH_HANDLE handle = nullptr;
-    explicit CngHash(const wchar_t* name) : algorithm(name) {
-        if (algorithm.handle && !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.handle, &handle, nullptr,
-                                                                 0, nullptr, 0, 0))) {
-            handle = nullptr;
-        }
-    }
-    ~CngHash() {
-        if (handle) {
-            BCryptDestroyHash(handle);
-        }
-    }
-    CngHash(const CngHash&) = delete;
-    CngHash& operator=(const CngHash&) = delete;
+    BcryptAlgorithm algorithm;
+    BcryptHash hash;
 };
 
+bool OpenHash(const wchar_t* algorithm, std::string_view name, CngHash& out) {
+    return CngSucceeded(BCryptOpenAlgorithmProvider(out.algorithm.Put(), algorithm, nullptr, 0),
+                        std::string("open ") + std::string(name)) &&
+           CngSucceeded(
+               BCryptCreateHash(out.algorithm.Get(), out.hash.Put(), nullptr, 0, nullptr, 0, 0),
+               std::string("create ") + std::string(name) + " hash");
+}
+
+// The key goes before its provider.
 struct CngKey {
-    CngAlgorithm algorithm{BCRYPT_ECDSA_P256_ALGORITHM};
-    BCRYPT_KEY_HANDLE handle = nullptr;
-    explicit CngKey(const EcPublicKey& point) {
-        // The public blob is its header followed by X and Y.
-        std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + point.size());
-        BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC,
-                                  static_cast<ULONG>(point.size() / 2)};
-        memcpy(blob.data(), &header, sizeof(header));
-        memcpy(blob.data() + sizeof(header), point.data(), point.size());
-        if (!algorithm.handle || !BCRYPT_SUCCESS(BCryptImportKeyPair(
-                                     algorithm.handle, nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle,
-                                     blob.data(), static_cast<ULONG>(blob.size()), 0))) {
-            handle = nullptr;
-        }
-    }
-    ~CngKey() {
-        if (handle) {
-            BCryptDestroyKey(handle);
-        }
-    }
-    CngKey(const CngKey&) = delete;
-    CngKey& operator=(const CngKey&) = delete;
+    BcryptAlgorithm algorithm;
+    BcryptKey key;
 };
+
+// key is invalid when the provider or the import failed.
+CngKey ImportP256Key(const EcPublicKey& point) {
+    CngKey imported;
+    if (!CngSucceeded(BCryptOpenAlgorithmProvider(imported.algorithm.Put(),
+                                                  BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0),
+                      "open ECDSA P-256")) {
+        return imported;
+    }
+    // The public blob is its header followed by X and Y.
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + point.size());
+    BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, static_cast<ULONG>(point.size() / 2)};
+    memcpy(blob.data(), &header, sizeof(header));
+    memcpy(blob.data() + sizeof(header), point.data(), point.size());
+    (void)CngSucceeded(
+        BCryptImportKeyPair(imported.algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                            imported.key.Put(), blob.data(), static_cast<ULONG>(blob.size()), 0),
+        "import release key");
+    return imported;
+}
 
 bool AddToHash(CngHash* hash, std::vector<UCHAR>& buffer, DWORD got) {
-    return hash == nullptr || BCRYPT_SUCCESS(BCryptHashData(hash->handle, buffer.data(), got, 0));
+    return hash == nullptr ||
+           CngSucceeded(BCryptHashData(hash->hash.Get(), buffer.data(), got, 0), "hash package");
 }
 
 template <size_t N>
 bool FinishHash(CngHash* hash, std::array<uint8_t, N>& out) {
     return hash == nullptr ||
-           BCRYPT_SUCCESS(BCryptFinishHash(hash->handle, out.data(), static_cast<ULONG>(N), 0));
+           CngSucceeded(BCryptFinishHash(hash->hash.Get(), out.data(), static_cast<ULONG>(N), 0),
+                        "finish hash");
 }
 
 }  // namespace
@@ -102,33 +95,26 @@ ReleaseKey LoadReleaseKey() {
     }
     ReleaseKey key = ReleaseKeyFromDer(der);
     // A point that is not on the curve passes the parser but not CNG.
-    if (key.state == ReleaseKeyState::kValid && CngKey(key.point).handle == nullptr) {
+    if (key.state == ReleaseKeyState::kValid && !ImportP256Key(key.point).key.IsValid()) {
         key.state = ReleaseKeyState::kMalformed;
     }
     return key;
 }
 
 std::optional<PackageDigests> HashFile(HANDLE file, DigestNeeds needs) {
-    std::optional<CngHash> md5;
-    std::optional<CngHash> sha256;
-    if (needs.md5) {
-        md5.emplace(BCRYPT_MD5_ALGORITHM);
-        if (md5->handle == nullptr) {
-            return std::nullopt;
-        }
+    CngHash md5;
+    CngHash sha256;
+    if ((needs.md5 && !OpenHash(BCRYPT_MD5_ALGORITHM, "MD5", md5)) ||
+        (needs.sha256 && !OpenHash(BCRYPT_SHA256_ALGORITHM, "SHA-256", sha256))) {
+        return std::nullopt;
     }
-    if (needs.sha256) {
-        sha256.emplace(BCRYPT_SHA256_ALGORITHM);
-        if (sha256->handle == nullptr) {
-            return std::nullopt;
-        }
-    }
-    CngHash* md5Hash = md5 ? &*md5 : nullptr;
-    CngHash* sha256Hash = sha256 ? &*sha256 : nullptr;
+    CngHash* md5Hash = needs.md5 ? &md5 : nullptr;
+    CngHash* sha256Hash = needs.sha256 ? &sha256 : nullptr;
     std::vector<UCHAR> buffer(kHashChunk);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, buffer.data(), kHashChunk, &got, nullptr)) {
+            LogLastError("read package");
             return std::nullopt;
         }
         if (got == 0) {
@@ -147,16 +133,17 @@ std::optional<PackageDigests> HashFile(HANDLE file, DigestNeeds needs) {
 
 bool VerifyP256Signature(const EcPublicKey& key, const Sha256Digest& digest,
                          const EcdsaSignature& rs) {
-    CngKey imported(key);
-    if (imported.handle == nullptr) {
+    CngKey imported = ImportP256Key(key);
+    if (!imported.key.IsValid()) {
         return false;
     }
     // CNG takes the buffers as non-const; it does not write to them.
     Sha256Digest hash = digest;
     EcdsaSignature signature = rs;
-    return BCRYPT_SUCCESS(BCryptVerifySignature(imported.handle, nullptr, hash.data(),
-                                                static_cast<ULONG>(hash.size()), signature.data(),
-                                                static_cast<ULONG>(signature.size()), 0));
+    return CngSucceeded(BCryptVerifySignature(imported.key.Get(), nullptr, hash.data(),
+                                              static_cast<ULONG>(hash.size()), signature.data(),
+                                              static_cast<ULONG>(signature.size()), 0),
+                        "verify package signature");
 }
 
 PackageVerdict VerifyPackageFile(const std::string& path, const PackageChecks& checks,
@@ -169,10 +156,13 @@ PackageVerdict VerifyPackageFile(const std::string& path, const PackageChecks& c
         return PackageVerdict::kReleaseKeyMalformed;
     }
     // Readers only: no writer, and no rename or delete, until it is closed.
-    FileHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    std::wstring widePath = ToWide(path);
+    FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));
     if (!file.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("open package " + path, error);
         return PackageVerdict::kUnreadable;
     }
     std::optional<PackageDigests> digests = HashFile(file.Get(), DigestsNeeded(checks, key.state));

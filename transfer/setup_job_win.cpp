@@ -4,6 +4,7 @@
 #include "toolkit/log_win.h"
 #include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 
@@ -14,9 +15,6 @@ namespace {
 // The transfer calls a plain function, on the thread that runs the job;
 // this is how that function finds its job.
 thread_local SetupJob* gThreadJob = nullptr;
-
-// How often the main thread looks whether an abandoned job has finished.
-constexpr DWORD kAbandonPollMs = 10;
 
 // One run of the job; the worker's alone.
 struct SetupRun {
@@ -179,13 +177,16 @@ void StartSetupJob(SetupJob& job) {
     if (job.launched || (job.started && job.started->load())) {
         return;
     }
-    HANDLE thread = CreateThread(nullptr, 0, SetupJobThread, &job, CREATE_SUSPENDED, nullptr);
-    if (thread == nullptr) {
+    job.worker =
+        ThreadHandle(CreateThread(nullptr, 0, SetupJobThread, &job, CREATE_SUSPENDED, nullptr));
+    if (!job.worker.IsValid()) {
+        LogLastError("start the setup job");
         return;  // a later show tries again
     }
     job.launched = true;
-    ResumeThread(thread);
-    CloseHandle(thread);
+    if (ResumeThread(job.worker.Get()) == static_cast<DWORD>(-1)) {
+        LogLastError("resume the setup job");
+    }
 }
 
 void SetupDownloadJob(SetupJob& job) {
@@ -217,9 +218,13 @@ void SetupDownloadJob(SetupJob& job) {
 
 void AbandonSetupJob(SetupJob& job, uint32_t waitMs) {
     job.abandoned.store(true);
-    DWORD start = GetTickCount();
-    while (job.stage.load() == SetupJobStage::Running && GetTickCount() - start < waitMs) {
-        Sleep(kAbandonPollMs);
+    if (job.worker.IsValid()) {
+        DWORD wait = WaitForSingleObject(job.worker.Get(), waitMs);
+        if (wait == WAIT_FAILED) {
+            LogLastError("wait for the setup job");
+        } else if (wait == WAIT_TIMEOUT) {
+            TraceStep("setup job still running after " + std::to_string(waitMs) + " ms");
+        }
     }
     // A worker that is stuck in a read still holds its folder open; its
     // files are deleted as far as it lets them go.

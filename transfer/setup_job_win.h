@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "toolkit/handles_win.h"
 #include "transfer/http.h"
 #include "transfer/package_check.h"
 #include "transfer/setup_job.h"
@@ -41,10 +42,13 @@ struct SetupJob {
     // UI thread only: a worker has been created, even if it has not yet
     // set started, so that a second show starts no second one.
     bool launched = false;
+    // UI thread only: the worker, for AbandonSetupJob to wait on.
+    ThreadHandle worker;
 };
 
 // The show handler's work: unless a job was started already, starts one
-// worker running SetupDownloadJob(job) and lets it go; nobody joins it.
+// worker running SetupDownloadJob(job) and keeps its handle in job.worker.
+// Only AbandonSetupJob waits for it.
 void StartSetupJob(SetupJob& job);
 
 // The worker's procedure: up to kSetupAttempts downloads into a private
@@ -57,7 +61,7 @@ void SetupDownloadJob(SetupJob& job);
 
 // For the main thread once its message loop has ended: stops the transfer
 // at its next piece, never lets the package run or the hand-over follow,
-// waits up to waitMs for the worker to tidy up and then removes what is
+// waits up to waitMs for the worker thread to end and then removes what is
 // left of its folder.
 void AbandonSetupJob(SetupJob& job, uint32_t waitMs = kAbandonWaitMs);
 

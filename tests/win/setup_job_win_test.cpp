@@ -386,4 +386,32 @@ TEST_F(SetupJobTest, AbandonedDuringTheDownload) {
     ExpectEnded(job, "abandoned");
 }
 
+// The worker is held inside a piece: the cancel returns after its bound,
+// and the worker, once let go, still tidies up and ends the window.
+ProcessHandle gInPiece;
+ProcessHandle gLetGo;
+
+bool HoldPiece(int32_t, int32_t, uint32_t) {
+    SetEvent(gInPiece.Get());
+    WaitForSingleObject(gLetGo.Get(), 30000);
+    return true;
+}
+
+TEST_F(SetupJobTest, AbandonWaitsBoundedForAStuckWorker) {
+    gInPiece = ProcessHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    gLetGo = ProcessHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SetupJob job;
+    Prepare(job, Url("/canned/slow?size=400000&chunk=4000&delay_ms=50"),
+            Url("/canned/ok?size=333"));
+    job.progress = HoldPiece;
+    StartSetupJob(job);
+    ASSERT_EQ(WaitForSingleObject(gInPiece.Get(), 30000), WAIT_OBJECT_0);
+    AbandonSetupJob(job, 50);
+    EXPECT_EQ(job.stage, SetupJobStage::Running);
+    SetEvent(gLetGo.Get());
+    ASSERT_EQ(WaitForSingleObject(job.worker.Get(), 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadLines(log_), (Lines{kStart}));
+    ExpectEnded(job, "stuck, then let go");
+}
+
 }  // namespace
