@@ -70,7 +70,6 @@ public:
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
-    bool IsOpen() const { return file_.IsValid(); }
     [[nodiscard]] bool Write(const void* data, size_t size);
     // Moves the written file over the target. When another program holds
     // the target open without delete sharing, the move is refused: the

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 
 namespace kelto {
 
@@ -83,25 +84,20 @@ MouseEvent MouseEventOf(MouseButton button, LPARAM lParam) {
 // A bitmap the size of the part being painted, so that the screen only
 // ever receives finished pictures. It deletes everything it makes.
 struct OffscreenBuffer {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
+    MemoryDc dc;
+    GdiBitmap bitmap;
+    HGDIOBJ previous = nullptr;  // set once the bitmap is selected
 
     OffscreenBuffer(HDC target, int width, int height)
         : dc(CreateCompatibleDC(target)), bitmap(CreateCompatibleBitmap(target, width, height)) {
-        if (dc && bitmap) {
-            previous = SelectObject(dc, bitmap);
+        if (dc.IsValid() && bitmap.IsValid()) {
+            previous = SelectObject(dc.Get(), bitmap.Get());
         }
     }
+    // The bitmap is deselected before the members go, DC last.
     ~OffscreenBuffer() {
         if (previous) {
-            SelectObject(dc, previous);
-        }
-        if (bitmap) {
-            DeleteObject(bitmap);
-        }
-        if (dc) {
-            DeleteDC(dc);
+            SelectObject(dc.Get(), previous);
         }
     }
     OffscreenBuffer(const OffscreenBuffer&) = delete;
@@ -127,9 +123,9 @@ void PaintBuffered(HWND hwnd, Draw draw) {
         int height = box.bottom - box.top;
         OffscreenBuffer buffer(target, width, height);
         if (buffer.previous) {
-            SetViewportOrgEx(buffer.dc, -box.left, -box.top, nullptr);
-            draw(buffer.dc);
-            BitBlt(target, box.left, box.top, width, height, buffer.dc, box.left, box.top, SRCCOPY);
+            SetViewportOrgEx(buffer.dc.Get(), -box.left, -box.top, nullptr);
+            draw(buffer.dc.Get());
+            BitBlt(target, box.left, box.top, width, height, buffer.dc.Get(), box.left, box.top, SRCCOPY);
         }
     }
     EndPaint(hwnd, &ps);
@@ -168,7 +164,7 @@ void DrawElementText(const Element& element, HDC dc, RECT client) {
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, element.textColor.value_or(GetSysColor(COLOR_WINDOWTEXT)));
-    HGDIOBJ old = element.font ? SelectObject(dc, element.font) : nullptr;
+    HGDIOBJ old = element.font.IsValid() ? SelectObject(dc, element.font.Get()) : nullptr;
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, TextFormat(element.kind));
     if (old) {
         SelectObject(dc, old);
@@ -345,8 +341,8 @@ LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 // setup job's worker waits for each change: measuring in a memory DC of
 // our own spares the window's DC, and an unchanged size moves nothing.
 HDC MeasuringDc() {
-    static HDC dc = CreateCompatibleDC(nullptr);
-    return dc;
+    static MemoryDc dc(CreateCompatibleDC(nullptr));
+    return dc.Get();
 }
 
 // Keeps the top-left corner; see SetElementRect.
@@ -458,9 +454,6 @@ Element::~Element() {
     if (handle) {
         DestroyWindow(handle);
     }
-    if (font) {
-        DeleteObject(font);
-    }
 }
 
 void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text,
@@ -527,10 +520,6 @@ void SetElementText(Element& element, std::string_view utf8) {
     }
 }
 
-std::string ElementText(const Element& element) {
-    return element.handle ? ToUtf8(WindowTextOf(element.handle)) : std::string();
-}
-
 void SetElementFont(Element& element, std::string_view face, int cellHeight, bool bold) {
     LOGFONTW look{};
     look.lfHeight = std::clamp(cellHeight, 0, kMaxFontHeight);
@@ -538,17 +527,16 @@ void SetElementFont(Element& element, std::string_view face, int cellHeight, boo
     look.lfCharSet = DEFAULT_CHARSET;
     std::wstring wideFace = ToWide(face);
     wideFace.copy(look.lfFaceName, LF_FACESIZE - 1);
-    HFONT font = CreateFontIndirectW(&look);
-    if (!font) {
+    GdiFont font(CreateFontIndirectW(&look));
+    if (!font.IsValid()) {
+        LogLastError("create font");
         return;
     }
-    HFONT old = std::exchange(element.font, font);
     if (element.handle) {
-        SendMessageW(element.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(element.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     }
-    if (old) {
-        DeleteObject(old);
-    }
+    // The control has let go of the old font: it goes now.
+    element.font = std::move(font);
     if (element.sizesToText) {
         FitToText(element);
     }
@@ -584,7 +572,7 @@ Size MeasureText(const Element& element) {
     if (!dc) {
         return {};
     }
-    HGDIOBJ old = element.font ? SelectObject(dc, element.font) : nullptr;
+    HGDIOBJ old = element.font.IsValid() ? SelectObject(dc, element.font.Get()) : nullptr;
     std::wstring text = WindowTextOf(element.handle);
     Size size;
     if (text.empty()) {

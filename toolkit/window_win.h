@@ -14,6 +14,7 @@
 
 #include "toolkit/app_win.h"
 #include "toolkit/geometry.h"
+#include "toolkit/handles_win.h"
 
 namespace kelto {
 
@@ -132,7 +133,7 @@ struct Element {
     TopWindow* parent = nullptr;
     ElementKind kind = ElementKind::kLabel;
     ElementEvents events;
-    HFONT font = nullptr;               // owned; none: the platform's default
+    GdiFont font;                       // none: the platform's default
     std::optional<COLORREF> textColor;  // none: the platform's window text colour
     HCURSOR cursor = nullptr;           // none: the arrow
     bool transparent = false;
@@ -152,7 +153,6 @@ Rect ElementRect(const Element& element);  // in the parent's client coordinates
 void SetElementRect(Element& element, const Rect& r);
 void SetElementVisible(Element& element, bool visible);
 void SetElementText(Element& element, std::string_view utf8);
-std::string ElementText(const Element& element);
 // cellHeight is the character cell height in pixels (a positive lfHeight);
 // 0 or less takes the platform's default height.
 void SetElementFont(Element& element, std::string_view face, int cellHeight, bool bold);
