@@ -32,10 +32,6 @@ namespace kelto {
 
 namespace {
 
-// The launcher ignores a configuration file above this size, and takes a
-// picture above it as fetched but not decodable.
-constexpr uint64_t kMaxConfigBytes = 16 << 20;
-constexpr uint64_t kMaxPictureBytes = 16 << 20;
 // Packages are hashed in memory; one far beyond any real Setup package is
 // left unchecked rather than read whole.
 constexpr uint64_t kMaxPackageBytes = uint64_t{512} << 20;
@@ -43,75 +39,16 @@ constexpr uint64_t kMaxPackageBytes = uint64_t{512} << 20;
 // Values quoted in messages are cut: a 4095-byte value helps nobody.
 constexpr size_t kQuoteLimit = 80;
 
-constexpr std::string_view kForceUpdateSection = "forceupdate";
-constexpr std::string_view kUiSection = "ui";
-constexpr std::string_view kMd5Section = "md5";
-constexpr std::string_view kSha256Section = "sha256";
-constexpr std::string_view kSignatureSection = "signature";
-constexpr std::string_view kReadSections[] = {kForceUpdateSection, kUiSection, kMd5Section,
-                                              kSha256Section, kSignatureSection};
-
 // ---- what the launcher reads ----
-
-enum class UiKind { kText, kNumber, kColor, kPicture, kLink, kDescription, kProgress };
-
-struct UiKey {
-    std::string_view name;
-    UiKind kind;
-    std::string LauncherConfig::*text = nullptr;
-    int LauncherConfig::*number = nullptr;
-};
-
-// In record order, which is also the order of the merged listing.
-const UiKey kUiKeys[] = {
-    {"headerImg", UiKind::kPicture, &LauncherConfig::headerImg},
-    {"headerurl", UiKind::kLink, &LauncherConfig::headerurl},
-    {"backgroundImg", UiKind::kPicture, &LauncherConfig::backgroundImg},
-    {"backgroundMask", UiKind::kPicture, &LauncherConfig::backgroundMask},
-    {"closeImg", UiKind::kPicture, &LauncherConfig::closeImg},
-    // Loaded and held, never fetched: any text will do.
-    {"minimizeImg", UiKind::kText, &LauncherConfig::minimizeImg},
-    {"cancel", UiKind::kText, &LauncherConfig::cancel},
-    {"progress", UiKind::kProgress, &LauncherConfig::progress},
-    {"caption", UiKind::kText, &LauncherConfig::caption},
-    {"webLink1URL", UiKind::kLink, &LauncherConfig::webLink1URL},
-    {"webLink1Text", UiKind::kText, &LauncherConfig::webLink1Text},
-    {"webLink1Color", UiKind::kColor, &LauncherConfig::webLink1Color},
-    {"webLink2URL", UiKind::kLink, &LauncherConfig::webLink2URL},
-    {"webLink2Text", UiKind::kText, &LauncherConfig::webLink2Text},
-    {"webLink2Color", UiKind::kColor, &LauncherConfig::webLink2Color},
-    {"descriptionColor", UiKind::kColor, &LauncherConfig::descriptionColor},
-    {"CaptionColor", UiKind::kColor, &LauncherConfig::CaptionColor},
-    {"ProgressColor", UiKind::kColor, &LauncherConfig::ProgressColor},
-    {"description", UiKind::kDescription, &LauncherConfig::description},
-    {"imgHeaderX", UiKind::kNumber, nullptr, &LauncherConfig::imgHeaderX},
-    {"imgHeaderY", UiKind::kNumber, nullptr, &LauncherConfig::imgHeaderY},
-    {"imgCloseX", UiKind::kNumber, nullptr, &LauncherConfig::imgCloseX},
-    {"imgCloseY", UiKind::kNumber, nullptr, &LauncherConfig::imgCloseY},
-    {"captionX", UiKind::kNumber, nullptr, &LauncherConfig::captionX},
-    {"captionY", UiKind::kNumber, nullptr, &LauncherConfig::captionY},
-    {"webLink1X", UiKind::kNumber, nullptr, &LauncherConfig::webLink1X},
-    {"webLink1Y", UiKind::kNumber, nullptr, &LauncherConfig::webLink1Y},
-    {"webLink2X", UiKind::kNumber, nullptr, &LauncherConfig::webLink2X},
-    {"webLink2Y", UiKind::kNumber, nullptr, &LauncherConfig::webLink2Y},
-    {"closeX", UiKind::kNumber, nullptr, &LauncherConfig::closeX},
-    {"closeY", UiKind::kNumber, nullptr, &LauncherConfig::closeY},
-    {"closeW", UiKind::kNumber, nullptr, &LauncherConfig::closeW},
-    {"closeH", UiKind::kNumber, nullptr, &LauncherConfig::closeH},
-    {"minimizeX", UiKind::kNumber, nullptr, &LauncherConfig::minimizeX},
-    {"minimizeY", UiKind::kNumber, nullptr, &LauncherConfig::minimizeY},
-    {"minimizeW", UiKind::kNumber, nullptr, &LauncherConfig::minimizeW},
-    {"minimizeH", UiKind::kNumber, nullptr, &LauncherConfig::minimizeH},
-};
 
 // Keys that files written like the reference configuration carry and the
 // launcher passes over on purpose: not typos.
 constexpr std::string_view kIgnoredUiKeys[] = {"border"};
 
-const UiKey* FindUiKey(std::string_view name) {
-    for (const UiKey& key : kUiKeys) {
-        if (EqualsIgnoreAsciiCase(key.name, name)) {
-            return &key;
+const UiField* FindUiField(std::string_view name) {
+    for (const UiField& field : kUiFields) {
+        if (EqualsIgnoreAsciiCase(field.key, name)) {
+            return &field;
         }
     }
     return nullptr;
@@ -123,8 +60,9 @@ bool IsIgnoredUiKey(std::string_view name) {
 }
 
 bool IsReadSection(std::string_view name) {
-    return std::any_of(std::begin(kReadSections), std::end(kReadSections),
-                       [&](std::string_view s) { return EqualsIgnoreAsciiCase(s, name); });
+    return EqualsIgnoreAsciiCase(name, kUiSection) ||
+           std::any_of(std::begin(kListSections), std::end(kListSections),
+                       [&](const ListSection& s) { return EqualsIgnoreAsciiCase(s.name, name); });
 }
 
 // ---- message helpers ----
@@ -133,6 +71,20 @@ bool IsReadSection(std::string_view name) {
 std::string Quote(std::string_view value) {
     GbkCut cut = CutToGbkSize(value, kQuoteLimit);
     return "'" + std::string(cut.text) + (cut.text.size() < value.size() ? "...'" : "'");
+}
+
+std::string MibText(uint64_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+// ".png, .jpg or .jpeg"
+std::string ImageExtensionsText() {
+    std::string text;
+    for (size_t i = 0; i < std::size(kImageExtensions); ++i) {
+        text += i == 0 ? "" : i + 1 == std::size(kImageExtensions) ? " or " : ", ";
+        text += kImageExtensions[i].extension;
+    }
+    return text;
 }
 
 std::string HexText(std::span<const uint8_t> bytes) {
@@ -176,9 +128,9 @@ std::string Suggestion(std::string_view key) {
     if (key.size() > 64) {
         return {};  // no key of ours is that long; spare the quadratic cost
     }
-    for (const UiKey& known : kUiKeys) {
-        if (EditDistance(key, known.name) <= kMaxTypos) {
-            return "; did you mean '" + std::string(known.name) + "'?";
+    for (const UiField& known : kUiFields) {
+        if (EditDistance(key, known.key) <= kMaxTypos) {
+            return "; did you mean '" + std::string(known.key) + "'?";
         }
     }
     return {};
@@ -441,10 +393,8 @@ void Report(Checking& c, const Place& at, Severity severity, std::string text) {
 
 bool IsColorText(std::string_view text) {
     return text.size() == 7 && text[0] == '#' &&
-           std::all_of(text.begin() + 1, text.end(), [](char ch) {
-               return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') ||
-                      (ch >= 'A' && ch <= 'F');
-           });
+           std::all_of(text.begin() + 1, text.end(),
+                       [](char ch) { return HexDigitValue(ch) >= 0; });
 }
 
 bool IsPlainNumber(std::string_view text, int32_t number) {
@@ -528,8 +478,8 @@ std::string FormatContractProblem(std::string_view format, std::span<const Forma
     return {};
 }
 
-void CheckUiValue(Checking& c, const std::string& path, const ScannedEntry& e, const UiKey& key) {
-    std::string name(key.name);
+void CheckUiValue(Checking& c, const std::string& path, const ScannedEntry& e, const UiField& key) {
+    std::string name(key.key);
     switch (key.kind) {
         case UiKind::kNumber:
             if (!IsPlainNumber(e.value, ParseLeadingInt(e.value))) {
@@ -550,9 +500,8 @@ void CheckUiValue(Checking& c, const std::string& path, const ScannedEntry& e, c
                 ImageFormatForExtension(UrlExtension(e.value)) == ImageFormat::Unknown) {
                 Report(c, path, e.line, Severity::kError,
                        name + " " + Quote(e.value) + ": its extension " +
-                           Quote(UrlExtension(e.value)) +
-                           " (from the last '.') is not .png, .jpg or .jpeg, so the launcher "
-                           "never decodes the picture");
+                           Quote(UrlExtension(e.value)) + " (from the last '.') is not " +
+                           ImageExtensionsText() + ", so the launcher never decodes the picture");
             }
             break;
         case UiKind::kLink:
@@ -673,7 +622,7 @@ void CheckEntries(Checking& c, const std::string& path, const ScannedSection& s)
         if (force) {
             CheckForceEntry(c, path, e);
         } else if (ui) {
-            if (const UiKey* key = FindUiKey(e.key)) {
+            if (const UiField* key = FindUiField(e.key)) {
                 if (e.hasValue) {
                     CheckUiValue(c, path, e, *key);
                 }
@@ -715,14 +664,6 @@ void CheckFileText(Checking& c, const ScannedFile& file) {
 
 // ---- the tree ----
 
-int HexDigit(char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - '0';
-    }
-    ch = AsciiLower(ch);
-    return ch >= 'a' && ch <= 'f' ? ch - 'a' + 10 : -1;
-}
-
 struct TreeTarget {
     bool onServer = false;  // http:// on the server's host
     std::string path;       // relative to the root; empty when it cannot be a file of the tree
@@ -749,8 +690,8 @@ TreeTarget TargetOf(std::string_view url, std::string_view host) {
     rawPath = rawPath.substr(0, rawPath.find_first_of("?#"));
     std::string path;
     for (size_t i = 0; i < rawPath.size(); ++i) {
-        int high = i + 2 < rawPath.size() && rawPath[i] == '%' ? HexDigit(rawPath[i + 1]) : -1;
-        int low = high >= 0 ? HexDigit(rawPath[i + 2]) : -1;
+        int high = i + 2 < rawPath.size() && rawPath[i] == '%' ? HexDigitValue(rawPath[i + 1]) : -1;
+        int low = high >= 0 ? HexDigitValue(rawPath[i + 2]) : -1;
         if (low >= 0) {
             path += static_cast<char>(high * 16 + low);
             i += 2;
@@ -824,7 +765,7 @@ std::string UndecodedReason(std::string_view url, std::string_view bytes) {
 
 PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
     PictureSeen seen;
-    const std::string& url = c.config.*(FindUiKey(key)->text);
+    const std::string& url = c.config.*(FindUiField(key)->text);
     if (url.empty()) {
         return seen;
     }
@@ -840,7 +781,7 @@ PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
                name + " " + Quote(url) + " names no file inside the server's tree");
         return seen;
     }
-    TreeFile file = c.read(target.path, kMaxPictureBytes);
+    TreeFile file = c.read(target.path, kMaxServerFileBytes);
     if (!file.found) {
         Report(c, at, missing, name + ": " + target.path + " is not on the server");
         return seen;
@@ -850,10 +791,10 @@ PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
     if (!decodable) {
         return seen;  // said where the URL is written
     }
-    if (file.size > kMaxPictureBytes) {
-        Report(
-            c, at, Severity::kError,
-            name + ": " + target.path + " is larger than 16 MiB; the launcher does not decode it");
+    if (file.size > kMaxServerFileBytes) {
+        Report(c, at, Severity::kError,
+               name + ": " + target.path + " is larger than " + MibText(kMaxServerFileBytes) +
+                   "; the launcher does not decode it");
         return seen;
     }
     auto bytes = std::span(reinterpret_cast<const uint8_t*>(file.bytes.data()), file.bytes.size());
@@ -1052,8 +993,7 @@ void ReportVerdict(Checking& c, PackageVerdict verdict, const std::string& path,
 
 void CheckPackage(Checking& c) {
     std::optional<ForceEntry> urlEntry = FindEntry(c.config, "url");
-    std::string url =
-        urlEntry ? urlEntry->value : DefaultServerRoot(c.options) + "/download/mvsetup.exe";
+    std::string url = urlEntry ? urlEntry->value : DefaultSetupUrl(DefaultServerRoot(c.options));
     Place at = urlEntry ? LocateOr(c, kForceUpdateSection, "url") : FallbackPlace(c);
     std::optional<ForceEntry> latest = FindEntry(c.config, "latest");
     std::string latestName = latest ? latest->value : std::string();
@@ -1101,7 +1041,8 @@ void CheckPackage(Checking& c) {
     }
     if (file.size > kMaxPackageBytes) {
         Report(c, at, Severity::kWarning,
-               "the Setup package " + target.path + " is larger than 512 MiB; not checked here");
+               "the Setup package " + target.path + " is larger than " + MibText(kMaxPackageBytes) +
+                   "; not checked here");
         return;
     }
     DigestNeeds needs = DigestsNeeded(checks, key.key.state);
@@ -1139,12 +1080,13 @@ void CheckLatestPresent(Checking& c) {
 void LoadConfigFile(Checking& c, const std::string& path) {
     ScannedFile& file = c.files.emplace_back();
     file.path = path;
-    TreeFile raw = c.read(path, kMaxConfigBytes);
+    TreeFile raw = c.read(path, kMaxServerFileBytes);
     if (!raw.found) {
         return;
     }
-    if (raw.size > kMaxConfigBytes) {
-        Report(c, path, 0, Severity::kError, "larger than 16 MiB; the launcher ignores the file");
+    if (raw.size > kMaxServerFileBytes) {
+        Report(c, path, 0, Severity::kError,
+               "larger than " + MibText(kMaxServerFileBytes) + "; the launcher ignores the file");
         return;
     }
     file.loaded = true;
@@ -1267,31 +1209,23 @@ std::string DescribeLaunch(const LauncherConfig& config, std::string_view instal
             (level ? std::to_string(*level) + " (entry " + Quote(levelFrom) + ")" : "none") + "\n";
     text += "decision: " + std::string(LaunchOutcomeName(outcome)) + "\n";
     if (outcome != LaunchOutcome::HandOver) {
-        text +=
-            "Setup package: " + (url ? url->value : "http://" + host + "/download/mvsetup.exe") +
-            "\n";
+        text += "Setup package: " + (url ? url->value : DefaultSetupUrl("http://" + host)) + "\n";
     }
     return text;
 }
 
 std::string DescribeConfig(const LauncherConfig& config) {
     std::string text;
-    const std::pair<std::string_view, const std::vector<std::string>*> lists[] = {
-        {kForceUpdateSection, &config.forceupdate},
-        {kMd5Section, &config.md5},
-        {kSha256Section, &config.sha256},
-        {kSignatureSection, &config.signature},
-    };
-    for (const auto& [name, list] : lists) {
-        text += "[" + std::string(name) + "]\n";
-        for (const std::string& entry : *list) {
+    for (const ListSection& section : kListSections) {
+        text += "[" + std::string(section.name) + "]\n";
+        for (const std::string& entry : config.*section.entries) {
             text += entry + "\n";
         }
     }
-    text += "[ui]\n";
-    for (const UiKey& key : kUiKeys) {
-        text += std::string(key.name) + "=" +
-                (key.text ? config.*key.text : std::to_string(config.*key.number)) + "\n";
+    text += "[" + std::string(kUiSection) + "]\n";
+    for (const UiField& field : kUiFields) {
+        text += std::string(field.key) + "=" +
+                (field.text ? config.*field.text : std::to_string(config.*field.number)) + "\n";
     }
     return text;
 }

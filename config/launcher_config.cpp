@@ -1,5 +1,6 @@
 #include "config/launcher_config.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "config/ini.h"
@@ -7,68 +8,28 @@
 
 namespace kelto {
 
-std::string DefaultSetupUrl() {
-    return std::string(kServerRoot) + "/download/mvsetup.exe";
+std::string DefaultSetupUrl(std::string_view serverRoot) {
+    return std::string(serverRoot) + "/download/mvsetup.exe";
 }
 
 namespace {
 
-constexpr std::string_view kUiSection = "ui";
-constexpr std::string_view kForceUpdateSection = "forceupdate";
-constexpr std::string_view kMd5Section = "md5";
-constexpr std::string_view kSha256Section = "sha256";
-constexpr std::string_view kSignatureSection = "signature";
-
-void ReadString(const IniDocument& doc, std::string_view key, std::string& field) {
-    if (std::optional<std::string> value = IniReadString(doc, kUiSection, key)) {
-        field = std::move(*value);
-    }
-}
-
-void ReadInt(const IniDocument& doc, std::string_view key, int& field) {
-    if (std::optional<int> value = IniReadInt(doc, kUiSection, key)) {
-        field = *value;
-    }
-}
+// Each field is a text or a number, as its kind says.
+static_assert(std::ranges::all_of(kUiFields, [](const UiField& f) {
+    return (f.text != nullptr) != (f.number != nullptr) &&
+           (f.number != nullptr) == (f.kind == UiKind::kNumber);
+}));
 
 void LoadUi(LauncherConfig& c, const IniDocument& doc) {
-    ReadString(doc, "headerImg", c.headerImg);
-    ReadString(doc, "backgroundImg", c.backgroundImg);
-    ReadString(doc, "backgroundMask", c.backgroundMask);
-    ReadString(doc, "closeImg", c.closeImg);
-    ReadString(doc, "minimizeImg", c.minimizeImg);
-    ReadString(doc, "cancel", c.cancel);
-    ReadString(doc, "progress", c.progress);
-    ReadString(doc, "caption", c.caption);
-    ReadString(doc, "headerurl", c.headerurl);
-    ReadString(doc, "CaptionColor", c.CaptionColor);
-    ReadString(doc, "descriptionColor", c.descriptionColor);
-    ReadString(doc, "ProgressColor", c.ProgressColor);
-    ReadString(doc, "description", c.description);
-    ReadString(doc, "webLink1URL", c.webLink1URL);
-    ReadString(doc, "webLink1Text", c.webLink1Text);
-    ReadString(doc, "webLink1Color", c.webLink1Color);
-    ReadInt(doc, "webLink1X", c.webLink1X);
-    ReadInt(doc, "webLink1Y", c.webLink1Y);
-    ReadString(doc, "webLink2URL", c.webLink2URL);
-    ReadString(doc, "webLink2Text", c.webLink2Text);
-    ReadString(doc, "webLink2Color", c.webLink2Color);
-    ReadInt(doc, "webLink2X", c.webLink2X);
-    ReadInt(doc, "webLink2Y", c.webLink2Y);
-    ReadInt(doc, "captionX", c.captionX);
-    ReadInt(doc, "captionY", c.captionY);
-    ReadInt(doc, "imgHeaderX", c.imgHeaderX);
-    ReadInt(doc, "imgHeaderY", c.imgHeaderY);
-    ReadInt(doc, "imgCloseX", c.imgCloseX);
-    ReadInt(doc, "imgCloseY", c.imgCloseY);
-    ReadInt(doc, "closeX", c.closeX);
-    ReadInt(doc, "closeY", c.closeY);
-    ReadInt(doc, "closeW", c.closeW);
-    ReadInt(doc, "closeH", c.closeH);
-    ReadInt(doc, "minimizeX", c.minimizeX);
-    ReadInt(doc, "minimizeY", c.minimizeY);
-    ReadInt(doc, "minimizeW", c.minimizeW);
-    ReadInt(doc, "minimizeH", c.minimizeH);
+    for (const UiField& field : kUiFields) {
+        if (field.text) {
+            if (std::optional<std::string> value = IniReadString(doc, kUiSection, field.key)) {
+                c.*field.text = std::move(*value);
+            }
+        } else if (std::optional<int> value = IniReadInt(doc, kUiSection, field.key)) {
+            c.*field.number = *value;
+        }
+    }
 }
 
 std::string_view EntryName(std::string_view entry) {
@@ -109,17 +70,6 @@ void MergeSectionEntries(std::vector<std::string>& list, const IniDocument& doc,
     }
 }
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-uint32_t HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<uint32_t>(c - '0');
-    }
-    return static_cast<uint32_t>(AsciiLower(c) - 'a' + 10);
-}
-
 // As much of [pos, pos + count) as the text has.
 std::string_view Slice(std::string_view s, size_t pos, size_t count) {
     return pos < s.size() ? s.substr(pos, count) : std::string_view();
@@ -130,10 +80,9 @@ std::string_view Slice(std::string_view s, size_t pos, size_t count) {
 void LoadFromText(LauncherConfig& config, std::string_view utf8Text) {
     IniDocument doc = ParseIni(utf8Text);
     LoadUi(config, doc);
-    MergeSectionEntries(config.forceupdate, doc, kForceUpdateSection);
-    MergeSectionEntries(config.md5, doc, kMd5Section);
-    MergeSectionEntries(config.sha256, doc, kSha256Section);
-    MergeSectionEntries(config.signature, doc, kSignatureSection);
+    for (const ListSection& section : kListSections) {
+        MergeSectionEntries(config.*section.entries, doc, section.name);
+    }
 }
 
 std::optional<ForceEntry> FindEntry(const LauncherConfig& config, std::string_view name) {
@@ -174,7 +123,7 @@ PackageChecks PackageChecksFor(const LauncherConfig& config) {
 
 std::string SetupPackageUrl(const LauncherConfig& config) {
     std::optional<ForceEntry> url = FindEntry(config, "url");
-    return url ? url->value : DefaultSetupUrl();
+    return url ? url->value : DefaultSetupUrl(kServerRoot);
 }
 
 ColorValue parseColor(std::string_view text) {
@@ -187,10 +136,11 @@ ColorValue parseColor(std::string_view text) {
     joined += Slice(text, 1, 2);
     ColorValue color = 0;
     for (char c : joined) {
-        if (!IsHexDigit(c)) {
+        int digit = HexDigitValue(c);
+        if (digit < 0) {
             break;
         }
-        color = color * 16 + HexDigitValue(c);
+        color = color * 16 + static_cast<ColorValue>(digit);
     }
     return color;
 }

@@ -341,17 +341,16 @@ std::string_view UrlExtension(std::string_view url) {
 }
 
 ImageFormat ImageFormatForExtension(std::string_view extension) {
-    if (EqualsIgnoreAsciiCase(extension, ".jpg") || EqualsIgnoreAsciiCase(extension, ".jpeg")) {
-        return ImageFormat::Jpeg;
-    }
-    if (EqualsIgnoreAsciiCase(extension, ".png")) {
-        return ImageFormat::Png;
+    for (const ImageExtension& known : kImageExtensions) {
+        if (EqualsIgnoreAsciiCase(known.extension, extension)) {
+            return known.format;
+        }
     }
     return ImageFormat::Unknown;
 }
 
-Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> bytes) {
-    switch (ImageFormatForExtension(UrlExtension(url))) {
+Image DecodeImage(ImageFormat format, std::span<const uint8_t> bytes) {
+    switch (format) {
         case ImageFormat::Jpeg:
             return DecodeJpeg(bytes);
         case ImageFormat::Png:
@@ -360,6 +359,10 @@ Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> byte
             break;
     }
     return {};
+}
+
+Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> bytes) {
+    return DecodeImage(ImageFormatForExtension(UrlExtension(url)), bytes);
 }
 
 }  // namespace kelto

@@ -37,8 +37,25 @@ std::string_view UrlExtension(std::string_view url);
 
 enum class ImageFormat { Unknown, Jpeg, Png };
 
-// ".jpg", ".jpeg" and ".png", in any ASCII case.
+struct ImageExtension {
+    std::string_view extension;
+    ImageFormat format;
+};
+
+// The extensions a skin picture's URL may end with, in the order they are
+// looked up.
+inline constexpr ImageExtension kImageExtensions[] = {
+    {".png", ImageFormat::Png},
+    {".jpg", ImageFormat::Jpeg},
+    {".jpeg", ImageFormat::Jpeg},
+};
+
+// The format of the first entry of kImageExtensions equal to the extension
+// in ASCII case; Unknown when there is none.
 ImageFormat ImageFormatForExtension(std::string_view extension);
+
+// The decoder of the format; Unknown gives an empty Image.
+Image DecodeImage(ImageFormat format, std::span<const uint8_t> bytes);
 
 // Decodes by the URL's extension; an unknown extension gives an empty Image.
 Image DecodeImageByExtension(std::string_view url, std::span<const uint8_t> bytes);

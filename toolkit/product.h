@@ -32,6 +32,12 @@ inline constexpr std::string_view kSoftwareXmlName = "software.xml";
 inline constexpr std::string_view kDownloaderWindowClass = "Tmvna_downloader_MsgWin";
 inline constexpr uint32_t kHandOverMessage = 0x13F4;
 
+// The configuration files and skin pictures that the launcher fetches are a
+// few kilobytes; above this size a file is not one of them and is not held
+// (a configuration file is ignored, a picture counts as fetched and not
+// decodable).
+inline constexpr int32_t kMaxServerFileBytes = 16 << 20;
+
 // The trace, switched on by the file's presence in the current folder.
 inline constexpr std::string_view kLogFileName = "kelto2.log";
 

@@ -67,6 +67,14 @@ int32_t ParseLeadingInt(std::string_view s) {
     return static_cast<int32_t>(std::min(magnitude, kLimit - 1));
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    c = AsciiLower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
 size_t Utf8CharLength(std::string_view s, size_t pos) {
     auto lead = static_cast<unsigned char>(s[pos]);
     size_t len = lead < 0x80                    ? 1

@@ -20,6 +20,9 @@ std::string_view TrimBlanks(std::string_view s);
 // int32 range instead of overflowing.
 int32_t ParseLeadingInt(std::string_view s);
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // Length of the UTF-8 sequence starting at s[pos]; a byte that starts no
 // valid sequence counts as a character of its own, so garbage still advances.
 size_t Utf8CharLength(std::string_view s, size_t pos);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "toolkit/text.h"
+
 namespace kelto {
 
 namespace {
@@ -23,19 +25,6 @@ constexpr uint8_t kTagSequence = 0x30;
 constexpr std::string_view kPemBegin = "-----BEGIN PUBLIC KEY-----";
 constexpr std::string_view kPemEnd = "-----END PUBLIC KEY-----";
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 template <size_t N>
 std::optional<std::array<uint8_t, N>> ParseHex(std::string_view text) {
     if (text.size() != 2 * N) {
@@ -43,8 +32,8 @@ std::optional<std::array<uint8_t, N>> ParseHex(std::string_view text) {
     }
     std::array<uint8_t, N> bytes{};
     for (size_t i = 0; i < N; ++i) {
-        int high = HexValue(text[2 * i]);
-        int low = HexValue(text[2 * i + 1]);
+        int high = HexDigitValue(text[2 * i]);
+        int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

@@ -13,51 +13,37 @@ namespace {
 
 struct ImageType {
     std::wstring extension;
-    ImageLoader loader;
+    ImageFormat format;
 };
 
 std::vector<ImageType> gImageTypes;
 
-void LoadJpeg(std::span<const uint8_t> stream, SkinImage& image) {
-    image = {};
-    image = DecodeJpeg(stream);
-}
-
-void LoadPng(std::span<const uint8_t> stream, SkinImage& image) {
-    image = {};
-    image = DecodePng(stream);
-}
-
-}  // namespace
-
-void RegisterImageType(std::initializer_list<std::string_view> extensions, ImageLoader loader) {
-    for (std::string_view extension : extensions) {
-        gImageTypes.push_back({ToWide(extension), loader});
-    }
-}
-
-ImageLoader FindImageLoader(std::string_view extension) {
+ImageFormat FindImageType(std::string_view extension) {
     std::wstring wanted = ToWide(extension);
     for (const ImageType& type : gImageTypes) {
         if (CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, type.extension.c_str(),
                            static_cast<int>(type.extension.size()), wanted.c_str(),
                            static_cast<int>(wanted.size())) == CSTR_EQUAL) {
-            return type.loader;
+            return type.format;
         }
     }
-    return nullptr;
+    return ImageFormat::Unknown;
 }
+
+}  // namespace
 
 void LoadImageByExtension(std::string_view extension, std::span<const uint8_t> stream,
                           SkinImage& image) {
-    if (ImageLoader loader = FindImageLoader(extension)) {
-        loader(stream, image);
+    ImageFormat format = FindImageType(extension);
+    if (format != ImageFormat::Unknown) {
+        image = DecodeImage(format, stream);
     }
 }
 
 void RegisterSkinImageTypes() {
-    RegisterImageType({".jpg", ".jpeg"}, &LoadJpeg);
-    RegisterImageType({".png"}, &LoadPng);
+    for (const ImageExtension& known : kImageExtensions) {
+        gImageTypes.push_back({ToWide(known.extension), known.format});
+    }
 }
 
 }  // namespace kelto

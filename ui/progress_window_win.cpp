@@ -3,6 +3,7 @@
 #include "toolkit/format.h"
 #include "toolkit/picture_win.h"
 #include "toolkit/process_win.h"
+#include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
@@ -27,10 +28,6 @@ constexpr int kProgressRange = 10000;
 constexpr std::string_view kFontFace = "SimSum";
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
 constexpr std::string_view kBrowser = "iexplore.exe";
-
-// A skin picture is a few kilobytes; a server that sends far more is not
-// sending one, and must not make the launcher hold it.
-constexpr int32_t kMaxSkinImageBytes = 16 << 20;
 
 // The progress value of the last message sent; only the worker reads and
 // writes it, and nothing resets it.
@@ -143,7 +140,7 @@ void StartSetupJob(ProgressWindow& pw) {
     }
     SetupJob& job = pw.Job;
     job.setupUrl = SetupPackageUrl(pw.Config);
-    job.defaultSetupUrl = DefaultSetupUrl();
+    job.defaultSetupUrl = DefaultSetupUrl(kServerRoot);
     job.checks = PackageChecksFor(pw.Config);
     job.releaseKey = LoadReleaseKey();
     job.progress = &ReportSetupProgress;
@@ -164,7 +161,7 @@ void PaintHeader(ProgressWindow& pw, HDC dc) {
 }
 
 bool StopPastSkinLimit(int32_t, int32_t received, uint32_t) {
-    return received <= kMaxSkinImageBytes;
+    return received <= kMaxServerFileBytes;
 }
 
 // True when the server answered 200. An oversized body counts as fetched
@@ -173,11 +170,11 @@ bool FetchImage(const std::string& url, SkinImage& image) {
     if (url.empty()) {
         return false;
     }
-    MemorySink stream(kMaxSkinImageBytes + kReadChunk);
+    MemorySink stream(kMaxServerFileBytes + kReadChunk);
     if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit) != kHttpOk) {
         return false;
     }
-    if (stream.Bytes().size() <= static_cast<size_t>(kMaxSkinImageBytes)) {
+    if (stream.Bytes().size() <= static_cast<size_t>(kMaxServerFileBytes)) {
         LoadImageByExtension(UrlExtension(url), stream.Bytes(), image);
     }
     return true;

@@ -35,7 +35,7 @@ void CheckDocument(const IniDocument& doc) {
         }
     }
     size_t used = 1;
-    for (const std::string& entry : IniSectionEntries(doc, "forceupdate")) {
+    for (const std::string& entry : IniSectionEntries(doc, kForceUpdateSection)) {
         used += GbkSize(entry) + 1;
     }
     FUZZ_CHECK(used <= kIniSectionLimit);
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::optional<ForceEntry> url = FindEntry(config, "url");
-    FUZZ_CHECK(SetupPackageUrl(config) == (url ? url->value : DefaultSetupUrl()));
+    FUZZ_CHECK(SetupPackageUrl(config) == (url ? url->value : DefaultSetupUrl(kServerRoot)));
 
     for (std::string_view installed : {"0", "", "1.6.5.2282", "1.6.5.2288"}) {
         CheckDecision(config, installed, false);

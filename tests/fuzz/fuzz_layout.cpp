@@ -1,6 +1,7 @@
 // Window geometry from server-given positions and sizes and from whatever the
 // skin pictures and the platform reported. The input is read as little-endian
-// 32-bit integers in the order of Take's callers; missing bytes read as 0.
+// 32-bit integers in the order of Take's callers (the [ui] numbers in table
+// order first); missing bytes read as 0.
 #include <cstdint>
 #include <cstring>
 
@@ -44,11 +45,10 @@ void CheckRect(const kelto::Rect& r) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in{data, size};
     kelto::LauncherConfig c;
-    for (int* field :
-         {&c.imgHeaderX, &c.imgHeaderY, &c.imgCloseX, &c.imgCloseY, &c.captionX, &c.captionY,
-          &c.webLink1X, &c.webLink1Y, &c.webLink2X, &c.webLink2Y, &c.closeX, &c.closeY, &c.closeW,
-          &c.closeH, &c.minimizeX, &c.minimizeY, &c.minimizeW, &c.minimizeH}) {
-        *field = Take(in);
+    for (const kelto::UiField& field : kelto::kUiFields) {
+        if (field.number) {
+            c.*field.number = Take(in);
+        }
     }
     kelto::SkinFacts skin;
     skin.headerShown = Take(in) & 1;

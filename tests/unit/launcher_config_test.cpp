@@ -83,8 +83,8 @@ TEST(LauncherConfigTest, Defaults) {
     EXPECT_EQ(c.description, "");
     EXPECT_EQ(c.closeX, 0);
     EXPECT_EQ(c.minimizeH, 0);
-    EXPECT_EQ(DefaultSetupUrl(), kRoot + "/download/mvsetup.exe");
-    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl());
+    EXPECT_EQ(DefaultSetupUrl("http://h"), "http://h/download/mvsetup.exe");
+    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl(kRoot));
     EXPECT_TRUE(std::string_view(kRoot).starts_with("http://"));
     EXPECT_NE(kRoot.back(), '/');
 }
@@ -121,7 +121,7 @@ TEST(LauncherConfigTest, ReferenceConfiguration) {
     EXPECT_EQ(c.webLink1Y, 181);
     EXPECT_EQ(c.webLink2URL, "");
     EXPECT_EQ(c.webLink2X, 0);
-    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl());
+    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl(kRoot));
 }
 
 TEST(LauncherConfigTest, PresenceDecides) {
@@ -194,30 +194,18 @@ TEST(LauncherConfigTest, KeyOrderDoesNotMatter) {
 }
 
 TEST(LauncherConfigTest, EveryFieldHasItsKey) {
-    LauncherConfig c =
-        Loaded({"[ui]\n"
-                "headerImg=s1\nbackgroundImg=s2\nbackgroundMask=s3\ncloseImg=s4\nminimizeImg=s5\n"
-                "cancel=s6\nprogress=s7\ncaption=s8\nheaderurl=s9\nCaptionColor=s10\n"
-                "descriptionColor=s11\nProgressColor=s12\ndescription=s13\nwebLink1URL=s14\n"
-                "webLink1Text=s15\nwebLink1Color=s16\nwebLink2URL=s17\nwebLink2Text=s18\n"
-                "webLink2Color=s19\n"
-                "imgHeaderX=1\nimgHeaderY=2\nimgCloseX=3\nimgCloseY=4\ncaptionX=5\ncaptionY=6\n"
-                "webLink1X=7\nwebLink1Y=8\nwebLink2X=9\nwebLink2Y=10\ncloseX=11\ncloseY=12\n"
-                "closeW=13\ncloseH=14\nminimizeX=15\nminimizeY=16\nminimizeW=17\nminimizeH=18\n"});
-    const std::vector<std::string> strings = {
-        c.headerImg,        c.backgroundImg, c.backgroundMask, c.closeImg,     c.minimizeImg,
-        c.cancel,           c.progress,      c.caption,        c.headerurl,    c.CaptionColor,
-        c.descriptionColor, c.ProgressColor, c.description,    c.webLink1URL,  c.webLink1Text,
-        c.webLink1Color,    c.webLink2URL,   c.webLink2Text,   c.webLink2Color};
-    for (size_t i = 0; i < strings.size(); ++i) {
-        EXPECT_EQ(strings[i], "s" + std::to_string(i + 1));
+    // A value of its own for every key: two keys sharing a field, or a key
+    // read into the wrong one, leave some field holding another key's value.
+    std::string text = "[ui]\n";
+    for (size_t i = 0; i < std::size(kUiFields); ++i) {
+        text += std::string(kUiFields[i].key) + "=" + std::to_string(i + 1) + "\n";
     }
-    const std::vector<int> ints = {
-        c.imgHeaderX, c.imgHeaderY, c.imgCloseX, c.imgCloseY, c.captionX,  c.captionY,
-        c.webLink1X,  c.webLink1Y,  c.webLink2X, c.webLink2Y, c.closeX,    c.closeY,
-        c.closeW,     c.closeH,     c.minimizeX, c.minimizeY, c.minimizeW, c.minimizeH};
-    for (size_t i = 0; i < ints.size(); ++i) {
-        EXPECT_EQ(ints[i], static_cast<int>(i + 1));
+    LauncherConfig c = Loaded({text});
+    for (size_t i = 0; i < std::size(kUiFields); ++i) {
+        const UiField& field = kUiFields[i];
+        EXPECT_EQ(field.text ? c.*field.text : std::to_string(c.*field.number),
+                  std::to_string(i + 1))
+            << field.key;
     }
 }
 
@@ -294,13 +282,13 @@ TEST(LauncherConfigTest, SetupPackageUrl) {
         std::string expected;
     };
     const Case cases[] = {
-        {"", DefaultSetupUrl()},
+        {"", DefaultSetupUrl(kRoot)},
         {"[forceupdate]\nurl=http://mirror/setup.exe\n", "http://mirror/setup.exe"},
         {"[forceupdate]\nURL=http://mirror/setup.exe\n", "http://mirror/setup.exe"},
         {"[forceupdate]\nurl=\n", ""},
         {"[forceupdate]\nurl\n", "1"},
-        {"[forceupdate]\nurls=http://x\n", DefaultSetupUrl()},
-        {"[ui]\nurl=http://x\n", DefaultSetupUrl()},
+        {"[forceupdate]\nurls=http://x\n", DefaultSetupUrl(kRoot)},
+        {"[ui]\nurl=http://x\n", DefaultSetupUrl(kRoot)},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SetupPackageUrl(Loaded({c.text})), c.expected) << c.text;
@@ -323,7 +311,7 @@ TEST(LauncherConfigTest, HugeValuesAndSections) {
     c = Loaded({text});
     EXPECT_EQ(c.forceupdate.size(), 254u);
     EXPECT_EQ(c.forceupdate.back().substr(0, 5), "v253=");
-    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl());
+    EXPECT_EQ(SetupPackageUrl(c), DefaultSetupUrl(kRoot));
 }
 
 TEST(LauncherConfigTest, GarbageLoadsSafely) {

@@ -49,6 +49,17 @@ TEST(TextTest, ParseLeadingIntReadsSignAndDigitsOnly) {
     }
 }
 
+TEST(TextTest, HexDigitValueTakesEitherCase) {
+    const std::pair<char, int> cases[] = {
+        {'0', 0},  {'9', 9},  {'a', 10},  {'f', 15},    {'A', 10},    {'F', 15},
+        {'/', -1}, {':', -1}, {'@', -1},  {'G', -1},    {'`', -1},    {'g', -1},
+        {' ', -1}, {'x', -1}, {'\0', -1}, {'\xC1', -1}, {'\xE6', -1},
+    };
+    for (const auto& [c, value] : cases) {
+        EXPECT_EQ(HexDigitValue(c), value) << int(static_cast<unsigned char>(c));
+    }
+}
+
 TEST(TextTest, SplitTextKeepsEmptyPieces) {
     struct Case {
         std::string text;

@@ -86,7 +86,7 @@ TEST_F(LoadFromFileTest, UnusableFilesChangeNothing) {
             c = static_cast<char>(random());
         } while (c == '\n' || c == '\r' || c == '[' || c == '=');  // no lines, sections, keys
     }
-    std::string huge = "[ui]\r\ncaption=huge\r\n" + std::string(17 << 20, ' ');
+    std::string huge = "[ui]\r\ncaption=huge\r\n" + std::string(kMaxServerFileBytes, ' ');
     struct Case {
         const char* name;
         std::string path;
@@ -98,7 +98,7 @@ TEST_F(LoadFromFileTest, UnusableFilesChangeNothing) {
         {"empty path", ""},
         {"empty file", Write("empty.dat", "")},
         {"binary garbage", Write("garbage.dat", garbage)},
-        {"over 16 MiB", Write("huge.dat", huge)},
+        {"over the size limit", Write("huge.dat", huge)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
