@@ -35,13 +35,13 @@ LauncherConfig Edited(LauncherConfig c, Edit edit) {
     return c;
 }
 
+// Every number of the [ui] section set to v.
 LauncherConfig AllFields(int v) {
     return Edited(LauncherConfig{}, [v](LauncherConfig& c) {
-        for (int* f :
-             {&c.imgHeaderX, &c.imgHeaderY, &c.imgCloseX, &c.imgCloseY, &c.captionX, &c.captionY,
-              &c.webLink1X, &c.webLink1Y, &c.webLink2X, &c.webLink2Y, &c.closeX, &c.closeY,
-              &c.closeW, &c.closeH, &c.minimizeX, &c.minimizeY, &c.minimizeW, &c.minimizeH}) {
-            *f = v;
+        for (const UiField& field : kUiFields) {
+            if (field.number) {
+                c.*field.number = v;
+            }
         }
     });
 }
