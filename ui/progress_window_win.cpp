@@ -2,13 +2,12 @@
 
 #include "toolkit/format.h"
 #include "toolkit/picture_win.h"
-#include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
-#include "ui/web_link.h"
+#include "ui/web_link_win.h"
 
 namespace kelto {
 
@@ -26,7 +25,6 @@ static_assert(kProgressWindowStyle == 0x16CF0000);
 constexpr int kProgressRange = 10000;
 constexpr std::string_view kFontFace = "SimSum";
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
-constexpr std::string_view kBrowser = "iexplore.exe";
 
 // A skin picture is a few kilobytes; a server that sends far more is not
 // sending one, and must not make the launcher hold it.
@@ -38,17 +36,8 @@ int32_t LastProgress = 0;
 
 // ---- interaction ----
 
-// The browser by its registered full path: a bare "iexplore.exe" would be
-// looked for beside the launcher first, and a program of that name dropped
-// into a download folder would run with administrator rights.
 void OpenUrl(std::string_view url) {
-    if (!IsWebLink(url)) {
-        return;
-    }
-    std::string browser = RegisteredProgramPath(kBrowser);
-    if (!browser.empty()) {
-        (void)ShellOpen(browser, std::string(url));
-    }
+    (void)OpenWebPage(url);
 }
 
 void OpenHeaderLink(ProgressWindow& pw) {

@@ -26,6 +26,10 @@ std::string ToUtf8(const std::wstring& wide);
 // can share it; without the variable nothing is written.
 void AppendLogLine(const std::string& utf8);
 
+// "token <who> <n>": the TokenElevationType of the stand-in's own token
+// (1 default, 2 full, 3 limited), 0 when it cannot be read.
+std::string TokenLine(const char* who);
+
 // For latency figures: appends "<unix time in ms> <what>" to the file named
 // by KELTO2_STANDIN_CLOCK_LOG, when set.
 void AppendClockMark(const std::string& what);
