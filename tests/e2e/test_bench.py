@@ -161,7 +161,7 @@ def test_hanging_uninstaller_is_killed_by_the_timeout(bench):
 
 
 def test_shell_execute_passes_parameters_unchanged(bench):
-    # The launcher starts the uninstaller through ShellExecuteEx with " /S":
+    # The probe starts the uninstaller through ShellExecuteEx with " /S":
     # the stand-in sees the leading blank.
     installation = bench.install_downloader("1.6.5.2288")
     result = bench.run(standin_exe("winprobe.exe"),

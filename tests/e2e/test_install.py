@@ -137,10 +137,6 @@ def test_cancel_no_goes_on_and_one_job_completes(bench, leftovers):
     assert leftovers() == []
 
 
-def registry_text(value: str) -> str:
-    return '"' + value.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
 def test_links_open_in_the_default_browser_as_one_argument(bench):
     """Link 1 (a blank and a quote in it) and the header link (no scheme)
     reach the user's browser unelevated, each URL one argument; link 2 is
@@ -158,15 +154,15 @@ headerurl=www.example.com/page
     bench.server.route("/download/mvsetup.exe", Response(hang=True))
     browser = bench.cwd / "iexplore.exe"
     shutil.copyfile(standin_exe("iexplore.exe"), browser)
-    choice = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\Shell\\Associations\\" \
-        "UrlAssociations\\http\\UserChoice"
-    command = "HKEY_CURRENT_USER\\Software\\Classes\\Kelto2Test.Browser\\shell\\open\\command"
-    open_command = f'"{bench.prefix.windows_path(browser)}" -osint -url "%1"'
+    # The user's choice of browser, as the settings write it.
+    choice = "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"
+    command = f'"{bench.prefix.windows_path(browser)}" -osint -url "%1"'
+    command = command.replace("\\", "\\\\").replace('"', '\\"')
     bench.import_registry(
-        f"Windows Registry Editor Version 5.00\n\n[{choice}]\n\"ProgId\"=\"Kelto2Test.Browser\"\n\n"
-        f"[{command}]\n@={registry_text(open_command)}\n",
-        keys=[("HKCU\\Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http",
-               "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
+        f'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\{choice}\\UserChoice]\n'
+        f'"ProgId"="Kelto2Test.Browser"\n\n[HKEY_CURRENT_USER\\Software\\Classes\\Kelto2Test.Browser'
+        f'\\shell\\open\\command]\n@="{command}"\n',
+        keys=[("HKCU\\" + choice, "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
     bench.start_kelto()
     tree = bench.wait_for_window()
     assert tree["owner"]["style"] & WS_MINIMIZE == 0

@@ -16,7 +16,7 @@ long EnvNumber(const wchar_t* name, long fallback);
 
 // The parameters exactly as the starter passed them: the command line
 // after the program's own name and the one blank that separates them, so
-// that " /S" given to ShellExecuteEx is seen with its leading blank.
+// that " /S" is seen with its leading blank.
 std::wstring RawArguments();
 
 std::string ToUtf8(const std::wstring& wide);
