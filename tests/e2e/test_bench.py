@@ -190,7 +190,7 @@ def test_setup_standin_installs_the_downloader(bench, version, exit_code, expect
     assert result.returncode == exit_code
     lines = bench.log_lines()
     assert lines[0] == "setup args  /S"
-    assert lines[1].startswith("setup installed ")
+    assert any(line.startswith("setup installed ") for line in lines), lines
     rows = [line.split("\t") for line in bench.winprobe("downloader").stdout.splitlines()]
     assert rows[0][2] == f"version={expected}"
     assert (bench.product_folder() / "uninst.exe").exists()
