@@ -65,7 +65,13 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     WriteLog("Executing " + exe);
     // A failed start is no failure yet: a Downloader that already runs is
     // still found and told.
-    (void)RunProcess(exe, "/u", 0, false);
+    // Shown and not waited for; with the user's rights when the user could
+    // have swapped the program.
+    ProcessStart start;
+    start.exe = exe;
+    start.parameters = "/u";
+    start.rights = StartRights::kUserIfReplaceable;
+    (void)RunProcess(start);
 
     HWND window = WaitForDownloaderWindow(timing);
     if (window == nullptr) {
@@ -112,8 +118,17 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
 }
 
 void UninstallDownloader(const std::string& folder, uint32_t waitMs) {
-    (void)RunProcess(folder + std::string(kUninstallerName), std::string(kUninstallParameters),
-                     waitMs, true);
+    // An uninstaller may leave its work to a copy of itself and return at
+    // once: what it starts is waited for too, or the copy would remove what
+    // the update installs next.
+    ProcessStart start;
+    start.exe = folder + std::string(kUninstallerName);
+    start.parameters = std::string(kUninstallParameters);
+    start.waitMs = waitMs;
+    start.hidden = true;
+    start.rights = StartRights::kUserIfReplaceable;
+    start.waitForItsProcesses = true;
+    (void)RunProcess(start);
 }
 
 }  // namespace kelto

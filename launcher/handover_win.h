@@ -27,7 +27,8 @@ void UpdateSoftwareXml(const HandOverTiming& timing = {},
                        std::string_view serverRoot = kServerRoot);
 
 // Runs "uninst.exe /S" of the folder (with its trailing '\') hidden and
-// waits for it; a hanging uninstaller is ended after waitMs.
+// waits for it and for what it starts; a hanging uninstaller is ended after
+// waitMs, and what it started is then no longer waited for.
 void UninstallDownloader(const std::string& folder, uint32_t waitMs = kUninstallWaitMs);
 
 }  // namespace kelto

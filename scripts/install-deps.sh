@@ -15,6 +15,7 @@ packages=(
   wine wine64 xvfb xauth x11-utils imagemagick fonts-wqy-microhei locales
   python3 python3-pytest
   nginx-light
+  nsis
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

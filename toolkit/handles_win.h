@@ -81,7 +81,7 @@ struct InternetHandleTraits : NullInvalidTraits<HINTERNET> {
     static void Close(HINTERNET h) { InternetCloseHandle(h); }
 };
 
-// Processes, threads and events: NULL on failure.
+// Processes, threads, tokens, jobs and events: NULL on failure.
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static HANDLE Invalid() { return nullptr; }
@@ -125,6 +125,8 @@ using FindHandle = OwnedHandle<FindHandleTraits>;
 using InternetHandle = OwnedHandle<InternetHandleTraits>;
 using ProcessHandle = OwnedHandle<KernelHandleTraits>;
 using ThreadHandle = OwnedHandle<KernelHandleTraits>;
+using TokenHandle = OwnedHandle<KernelHandleTraits>;
+using JobHandle = OwnedHandle<KernelHandleTraits>;
 template <typename T>
 using LocalMemory = OwnedHandle<LocalMemoryTraits<T>>;
 using BcryptAlgorithm = OwnedHandle<BcryptAlgorithmTraits>;

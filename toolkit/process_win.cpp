@@ -1,9 +1,9 @@
 #include "toolkit/process_win.h"
 
-#include <objbase.h>
-#include <shellapi.h>
+#include <algorithm>
+#include <vector>
 
-#include "toolkit/file_win.h"
+#include "toolkit/command_text.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
@@ -15,21 +15,172 @@ namespace {
 // TerminateProcess only starts the end; the exit code reads STILL_ACTIVE
 // until the process is gone.
 constexpr DWORD kTerminationWaitMs = 5000;
+// How often the job is asked whether its processes have all ended.
+constexpr DWORD kJobPollMs = 20;
 
-// ShellExecuteEx may hand the work to shell extensions, which need COM on
-// the calling thread. Both the main thread and the setup job's worker start
-// programs, so each initialises it at its first start and keeps it for the
-// rest of its life: a shell extension may still be at work when the call
-// returns. A thread already in the multi-threaded apartment stays there.
-void EnsureComOnThisThread() {
-    thread_local bool initialised = false;
-    if (!initialised) {
-        (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        initialised = true;
+// What lets someone swap a program: its bytes, its name, its permissions,
+// its owner; in its folder also a file of their own beside it (a DLL it
+// loads from there) or the removal of the program.
+constexpr DWORD kFileChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr DWORD kFolderChangeRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The descriptor of path with what AccessCheck needs; empty when it
+// cannot be read.
+std::vector<BYTE> FileSecurity(const std::wstring& path) {
+    constexpr SECURITY_INFORMATION kParts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), kParts, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size);
+    if (size == 0 || !GetFileSecurityW(path.c_str(), kParts, descriptor.data(), size, &size)) {
+        TraceError("read the security of " + ToUtf8(path), GetLastError());
+        return {};
+    }
+    return descriptor;
+}
+
+// The linked token of an elevated launcher: the user's own, limited one.
+// Invalid when the launcher is not elevated or has none (no UAC).
+TokenHandle UserToken() {
+    TokenHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put())) {
+        LogLastError("open the launcher's token");
+        return {};
+    }
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!GetTokenInformation(own.Get(), TokenElevationType, &type, sizeof(type), &size) ||
+        type != TokenElevationTypeFull) {
+        return {};
+    }
+    TOKEN_LINKED_TOKEN linked{};
+    if (!GetTokenInformation(own.Get(), TokenLinkedToken, &linked, sizeof(linked), &size)) {
+        LogLastError("read the linked token");
+        return {};
+    }
+    return TokenHandle(linked.LinkedToken);
+}
+
+bool NeedsUserRights(const ProcessStart& start, HANDLE userToken) {
+    if (userToken == nullptr || start.rights == StartRights::kLauncher) {
+        return false;
+    }
+    if (start.rights == StartRights::kUser) {
+        return true;
+    }
+    // AccessCheck asks for an impersonation token; the linked one may come
+    // as a primary one.
+    TokenHandle check;
+    if (!DuplicateToken(userToken, SecurityIdentification, check.Put())) {
+        LogLastError("copy the linked token");
+        return true;
+    }
+    return IsReplaceableWith(check.Get(), start.exe);
+}
+
+struct Launch {
+    std::wstring exe;
+    std::wstring commandLine;  // CreateProcess may write into it
+    std::wstring folder;
+    STARTUPINFOW startup{};
+    DWORD flags = 0;
+    PROCESS_INFORMATION process{};
+    DWORD error = 0;  // of the last way that failed
+};
+
+bool Failed(Launch& launch, const char* step) {
+    launch.error = GetLastError();
+    TraceError(step, launch.error);
+    return false;
+}
+
+// Windows: the desktop shell runs with the user's own rights, and an
+// elevated administrator holds what CreateProcessWithTokenW needs (the
+// impersonate privilege). Wine has no shell window.
+bool StartWithShellToken(Launch& launch) {
+    DWORD shellProcessId = 0;
+    HWND shell = GetShellWindow();
+    if (shell == nullptr || GetWindowThreadProcessId(shell, &shellProcessId) == 0) {
+        return false;
+    }
+    ProcessHandle shellProcess(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
+    TokenHandle shellToken;
+    TokenHandle primary;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!shellProcess.IsValid() ||
+        !OpenProcessToken(shellProcess.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.Put()) ||
+        !GetTokenInformation(shellToken.Get(), TokenElevationType, &type, sizeof(type), &size) ||
+        type == TokenElevationTypeFull ||
+        !DuplicateTokenEx(shellToken.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                          TokenPrimary, primary.Put())) {
+        return Failed(launch, "take the shell's token");
+    }
+    if (!CreateProcessWithTokenW(primary.Get(), 0, launch.exe.c_str(), launch.commandLine.data(),
+                                 launch.flags, nullptr,
+                                 launch.folder.empty() ? nullptr : launch.folder.c_str(),
+                                 &launch.startup, &launch.process)) {
+        return Failed(launch, "start with the shell's token");
+    }
+    return true;
+}
+
+// Wine lets the linked token start a process; Windows asks for a privilege
+// that an elevated administrator does not hold.
+bool StartWithLinkedToken(Launch& launch, HANDLE userToken) {
+    TokenHandle primary;
+    if (!DuplicateTokenEx(userToken, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                          primary.Put())) {
+        return Failed(launch, "copy the linked token");
+    }
+    if (!CreateProcessAsUserW(primary.Get(), launch.exe.c_str(), launch.commandLine.data(), nullptr,
+                              nullptr, FALSE, launch.flags, nullptr,
+                              launch.folder.empty() ? nullptr : launch.folder.c_str(),
+                              &launch.startup, &launch.process)) {
+        return Failed(launch, "start with the linked token");
+    }
+    return true;
+}
+
+bool StartWithOwnToken(Launch& launch) {
+    if (!CreateProcessW(launch.exe.c_str(), launch.commandLine.data(), nullptr, nullptr, FALSE,
+                        launch.flags, nullptr,
+                        launch.folder.empty() ? nullptr : launch.folder.c_str(), &launch.startup,
+                        &launch.process)) {
+        return Failed(launch, "start with the launcher's token");
+    }
+    return true;
+}
+
+DWORD ActiveProcesses(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                   sizeof(accounting), nullptr)) {
+        LogLastError("ask the job for its processes");
+        return 0;
+    }
+    return accounting.ActiveProcesses;
+}
+
+// After the program's own end, what it started is waited for in what is
+// left of the wait; at the limit those are left to run.
+void WaitForTheRest(HANDLE job, DWORD start, DWORD waitMs, ProcessResult& result) {
+    while (ActiveProcesses(job) > 0) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= waitMs) {
+            TraceStep("stopped waiting for the processes it started");
+            result.finished = false;
+            return;
+        }
+        Sleep(std::min(kJobPollMs, waitMs - elapsed));
     }
 }
 
-void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
+void WaitAndEnd(HANDLE process, HANDLE job, DWORD waitMs, ProcessResult& result) {
+    DWORD start = GetTickCount();
     DWORD wait = WaitForSingleObject(process, waitMs);
     if (wait == WAIT_FAILED) {
         LogLastError("wait for the program");
@@ -39,6 +190,9 @@ void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
         DWORD code = 0;
         if (GetExitCodeProcess(process, &code)) {
             result.exitCode = code;
+        }
+        if (job != nullptr && result.finished) {
+            WaitForTheRest(job, start, waitMs, result);
         }
         return;
     }
@@ -55,59 +209,105 @@ void WaitAndEnd(HANDLE process, DWORD waitMs, ProcessResult& result) {
     }
 }
 
+// Starts with the user's rights, by the first way that works here; false
+// when there is none. A program that asks for elevation fails each of them
+// with ERROR_ELEVATION_REQUIRED and is not run.
+bool StartWithUserRights(Launch& launch, HANDLE userToken, const std::string& exe) {
+    if (StartWithShellToken(launch)) {
+        TraceStep("started with the shell's token: " + exe);
+        return true;
+    }
+    if (StartWithLinkedToken(launch, userToken)) {
+        TraceStep("started with the linked token: " + exe);
+        return true;
+    }
+    TraceStep("not started, no start with the user's rights: " + exe);
+    return false;
+}
+
 }  // namespace
 
-ProcessResult RunProcess(const std::string& file, const std::string& parameters, DWORD waitMs,
-                         bool hidden) {
-    EnsureComOnThisThread();
-    std::wstring wideFile = ToWide(file);
-    std::wstring wideParameters = ToWide(parameters);
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = wideFile.c_str();
-    info.lpParameters = wideParameters.c_str();
-    info.nShow = hidden ? SW_HIDE : SW_SHOWNORMAL;
+bool LetsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, bool isFolder) {
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                            FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    if (!AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize,
+                     &granted, &allowed)) {
+        LogLastError("check the user's access");
+        return true;
+    }
+    return allowed && (granted & (isFolder ? kFolderChangeRights : kFileChangeRights)) != 0;
+}
 
+bool IsReplaceableWith(HANDLE token, const std::string& path) {
+    std::wstring file = ToWide(path);
+    size_t slash = file.find_last_of(L"\\/");
+    std::wstring folder = slash == std::wstring::npos ? L"." : file.substr(0, slash);
+    const struct {
+        const std::wstring& path;
+        bool isFolder;
+    } parts[] = {{file, false}, {folder, true}};
+    for (const auto& part : parts) {
+        std::vector<BYTE> descriptor = FileSecurity(part.path);
+        if (descriptor.empty() || LetsChange(token, descriptor.data(), part.isFolder)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ProcessResult RunProcess(const ProcessStart& start) {
     ProcessResult result;
-    TraceStep("shell start " + file);
-    bool started = ShellExecuteExW(&info);
-    result.error = started ? 0 : GetLastError();
-    // The shell hands the handle out in its record: owned from here on.
-    ProcessHandle process(info.hProcess);
+    Launch launch;
+    launch.exe = ToWide(start.exe);
+    launch.commandLine = ToWide(CommandLineOf(start.exe, start.parameters));
+    launch.folder = ToWide(start.folder);
+    launch.startup.cb = sizeof(launch.startup);
+    launch.startup.dwFlags = STARTF_USESHOWWINDOW;
+    launch.startup.wShowWindow = start.hidden ? SW_HIDE : SW_SHOWNORMAL;
+
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    JobHandle job;
+    if (start.waitMs > 0 && start.waitForItsProcesses) {
+        job = JobHandle(CreateJobObjectW(nullptr, nullptr));
+        if (!job.IsValid()) {
+            LogLastError("make a job");
+        }
+    }
+    launch.flags = job.IsValid() ? CREATE_SUSPENDED : 0;
+
+    TokenHandle userToken = UserToken();
+    bool started = false;
+    if (NeedsUserRights(start, userToken.Get())) {
+        started = StartWithUserRights(launch, userToken.Get(), start.exe);
+    } else {
+        started = StartWithOwnToken(launch);
+        TraceStep((started ? "started with the launcher's token: " : "not started: ") + start.exe);
+    }
     if (!started) {
-        TraceError("shell start " + file, result.error);
+        // The shell's way may fail before any call reports an error.
+        result.error = launch.error != 0 ? launch.error : ERROR_ACCESS_DENIED;
         return result;
     }
-    TraceStep("shell started");
+    ProcessHandle process(launch.process.hProcess);
+    ThreadHandle thread(launch.process.hThread);
     result.started = true;
-    if (waitMs > 0 && process.IsValid()) {
-        WaitAndEnd(process.Get(), waitMs, result);
+    if (job.IsValid()) {
+        if (!AssignProcessToJobObject(job.Get(), process.Get())) {
+            LogLastError("put the program into its job");
+            job.Close();
+        }
+        if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+            LogLastError("resume the program");
+        }
+    }
+    if (start.waitMs > 0) {
+        WaitAndEnd(process.Get(), job.Get(), start.waitMs, result);
     }
     return result;
-}
-
-bool ShellOpen(const std::string& file, const std::string& parameters) {
-    return Succeeded(RunProcess(file, parameters, 0, false), 0);
-}
-
-std::string RegisteredProgramPath(std::string_view exeName) {
-    std::wstring key =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + ToWide(exeName);
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD bytes = sizeof(path) - sizeof(wchar_t);
-    // A REG_EXPAND_SZ entry comes back expanded, "%ProgramFiles%\\..." as a
-    // path: RRF_RT_REG_SZ takes both without RRF_NOEXPAND.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path,
-                     &bytes) != ERROR_SUCCESS) {
-        return {};
-    }
-    std::wstring text = path;
-    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') {
-        text = text.substr(1, text.size() - 2);
-    }
-    std::string found = ToUtf8(text);
-    return FileExists(found) ? found : std::string();
 }
 
 }  // namespace kelto

@@ -12,7 +12,7 @@ namespace kelto {
 inline constexpr int kSetupAttempts = 3;
 // GetTempFileName takes the first three characters of it.
 inline constexpr std::string_view kSetupFilePrefix = "mvsetup";
-// The shell starts a file by its extension, so the package needs this one.
+// Windows and the user know a program by this extension; the package keeps it.
 inline constexpr std::string_view kSetupFileExtension = ".exe";
 // Where a run keeps its files, below the user's temporary folder.
 inline constexpr std::string_view kSetupFolderPrefix = "kelto2-setup-";

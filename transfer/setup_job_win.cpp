@@ -99,7 +99,14 @@ void RunSetupPackage(SetupRun& run) {
     DWORD waitMs = run.job.setupWaitMs > 0 ? run.job.setupWaitMs : 1;
     // A package that could not be started leaves the exit code at 0: an
     // installed Downloader may still be there to take over.
-    run.exitCode = RunProcess(run.setupFile, std::string(kSetupParameters), waitMs, false).exitCode;
+    // Checked and unwritable to the user: it keeps the launcher's rights,
+    // and its own folder as its current one.
+    ProcessStart start;
+    start.exe = run.setupFile;
+    start.parameters = std::string(kSetupParameters);
+    start.folder = run.folder.path;
+    start.waitMs = waitMs;
+    run.exitCode = RunProcess(start).exitCode;
     run.package.Close();
     if (run.exitCode == 0 && !IsAbandoned(run.job) && run.job.handOver) {
         run.job.handOver();

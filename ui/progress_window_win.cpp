@@ -2,14 +2,13 @@
 
 #include "toolkit/format.h"
 #include "toolkit/picture_win.h"
-#include "toolkit/process_win.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
-#include "ui/web_link.h"
+#include "ui/web_link_win.h"
 
 namespace kelto {
 
@@ -27,7 +26,6 @@ static_assert(kProgressWindowStyle == 0x16CF0000);
 constexpr int kProgressRange = 10000;
 constexpr std::string_view kFontFace = "SimSum";
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
-constexpr std::string_view kBrowser = "iexplore.exe";
 
 // The progress value of the last message sent; only the worker reads and
 // writes it, and nothing resets it.
@@ -35,17 +33,8 @@ int32_t LastProgress = 0;
 
 // ---- interaction ----
 
-// The browser by its registered full path: a bare "iexplore.exe" would be
-// looked for beside the launcher first, and a program of that name dropped
-// into a download folder would run with administrator rights.
 void OpenUrl(std::string_view url) {
-    if (!IsWebLink(url)) {
-        return;
-    }
-    std::string browser = RegisteredProgramPath(kBrowser);
-    if (!browser.empty()) {
-        (void)ShellOpen(browser, std::string(url));
-    }
+    (void)OpenWebPage(url);
 }
 
 void OpenHeaderLink(ProgressWindow& pw) {

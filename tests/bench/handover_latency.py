@@ -73,7 +73,7 @@ def measure(bench: Bench, label: str, clock_log: pathlib.Path, runs: int,
     print(summary("start to 0x13F4 received", latencies))
     print(f"{'prescribed pauses':<34} {PRESCRIBED_SLEEPS_MS:14.1f} ms")
     print(summary("do-nothing exe, start to end", noops))
-    print(summary("launcher's own time", overhead) + "   (target <= 30 ms)")
+    print(summary("launcher's own time", overhead) + "   (target <= 20 ms)")
 
 
 def step_breakdown(bench: Bench, env: dict[str, str], runs: int) -> None:

@@ -161,7 +161,7 @@ def test_hanging_uninstaller_is_killed_by_the_timeout(bench):
 
 
 def test_shell_execute_passes_parameters_unchanged(bench):
-    # The launcher starts the uninstaller through ShellExecuteEx with " /S":
+    # The probe starts the uninstaller through ShellExecuteEx with " /S":
     # the stand-in sees the leading blank.
     installation = bench.install_downloader("1.6.5.2288")
     result = bench.run(standin_exe("winprobe.exe"),
@@ -190,7 +190,7 @@ def test_setup_standin_installs_the_downloader(bench, version, exit_code, expect
     assert result.returncode == exit_code
     lines = bench.log_lines()
     assert lines[0] == "setup args  /S"
-    assert lines[1].startswith("setup installed ")
+    assert any(line.startswith("setup installed ") for line in lines), lines
     rows = [line.split("\t") for line in bench.winprobe("downloader").stdout.splitlines()]
     assert rows[0][2] == f"version={expected}"
     assert (bench.product_folder() / "uninst.exe").exists()

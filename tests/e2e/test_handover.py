@@ -6,11 +6,13 @@ version is forced that far, and the trace in kelto2.log."""
 from __future__ import annotations
 
 import re
+import shutil
+import subprocess
 import time
 
 import pytest
 
-from conftest import PRODUCT, PRODUCT_2010
+from conftest import PRODUCT, PRODUCT_2010, REPO, mvdown_variant
 from distserver import Response
 
 GAME_MESSAGE = "msg 0x13F4 9 0"
@@ -48,6 +50,7 @@ def test_up_to_date_downloader_is_refreshed_started_and_messaged(bench):
 
     assert started_with_u(lines) == 1
     assert messages(lines) == [GAME_MESSAGE]
+    assert "token mvdown 3" in lines, "the user's own folder: the user's own rights"
     assert installation.software_xml.read_bytes() == body
     exe = installation.windows_folder + "\\mvdown.exe"
     trace = bench.kelto_log()
@@ -182,6 +185,41 @@ def test_level_two_runs_the_uninstaller_first(bench, exit_code, args):
     # The uninstall logs nothing; the update path follows (no package served).
     assert bench.kelto_log() == ["Start download mvsetup.exe, 0"] + \
         ["Download mvsetup.exe failed"] * 3
+
+
+@pytest.fixture(scope="session")
+def nsis_setup(tmp_path_factory):
+    """nsis_setup(version) -> an NSIS installer of that mvdown stand-in."""
+    if not shutil.which("makensis"):
+        pytest.fail("makensis is missing: scripts/install-deps.sh installs nsis")
+    folder = tmp_path_factory.mktemp("nsis")
+
+    def build(version: str):
+        out = folder / f"setup_{version}.exe"
+        if not out.exists():
+            subprocess.run(["makensis", "-V2", f"-DMVDOWN={mvdown_variant(version)}",
+                            f"-DOUT={out}", str(REPO / "tests/standins/downloader.nsi")],
+                           check=True, timeout=120)
+        return out
+    return build
+
+
+def test_nsis_uninstaller_has_ended_before_the_update_installs(bench, nsis_setup):
+    """The silent NSIS uninstaller returns at once, its copy removes the old
+    installation seconds later: the update waits for that, the new one stays."""
+    assert bench.run(nsis_setup("1.6.5.2282"), ["/S"], timeout=120).ok
+    folder = bench.product_folder()
+    assert (folder / "uninst.exe").exists()
+    bench.serve_config(kelto=rules("latest=1.6.5.2288\n1.6.5.2282=2\n"))
+    bench.server.route("/download/mvsetup.exe",
+                       Response(body=nsis_setup("1.6.5.2288").read_bytes()))
+    result, _ = hand_over(bench, None)
+    assert result.seconds >= 3, "the copy's removal was waited for"
+    deadline = time.monotonic() + 15
+    while any("~nsu" in cmd for _, cmd in bench.prefix.processes()):
+        assert time.monotonic() < deadline, bench.prefix.processes()
+        time.sleep(0.2)
+    assert (folder / "mvdown.exe").read_bytes() == mvdown_variant("1.6.5.2288").read_bytes()
 
 
 def test_hanging_uninstaller_is_ended_after_a_minute(bench):

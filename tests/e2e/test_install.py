@@ -54,6 +54,11 @@ def test_whole_install_hands_over_to_the_new_downloader(bench, leftovers):
     setup_path = next(line for line in lines if line.startswith("setup path "))
     assert "\\kelto2-setup-" in setup_path and setup_path.lower().endswith(".exe"), setup_path
     assert "args /u" in lines and "msg 0x13F4 9 0" in lines
+    # The checked package installs with the launcher's rights, in its own
+    # folder; the Downloader it put in the user's folder runs with the user's.
+    assert "token setup 2" in lines and "token mvdown 3" in lines, lines
+    folder = setup_path[len("setup path "):].rsplit("\\", 1)[0]
+    assert "setup cwd " + folder in lines, lines
 
     log = bench.kelto_log()
     assert log[0] == "Start download mvsetup.exe, 0"
@@ -132,34 +137,45 @@ def test_cancel_no_goes_on_and_one_job_completes(bench, leftovers):
     assert leftovers() == []
 
 
-def test_links_minimise_and_the_header(bench):
-    """Link 1 opens its page in the browser, link 2 is no web link and opens
-    nothing, the minimise area minimises the application window."""
+def test_links_open_in_the_default_browser_as_one_argument(bench):
+    """Link 1 (a blank and a quote in it) and the header link (no scheme)
+    reach the user's browser unelevated, each URL one argument; link 2 is
+    no web page and opens nothing; the minimise area minimises."""
     config = """[forceupdate]
 latest=1.6.5.2288
 [ui]
 webLink1Text=认证
-webLink1URL=http://certificate.example/cert.html
+webLink1URL=http://certificate.example/cert page.html?q="x"
 webLink2Text=other
 webLink2URL=file:///C:/windows/system32/calc.exe
-headerurl=
+headerurl=www.example.com/page
 """
     bench.serve_config(kelto=config)
     bench.server.route("/download/mvsetup.exe", Response(hang=True))
-    # The shell finds the browser through its App Paths entry.
     browser = bench.cwd / "iexplore.exe"
     shutil.copyfile(standin_exe("iexplore.exe"), browser)
-    app_path = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iexplore.exe"
-    bench.set_registry_default(app_path, bench.prefix.windows_path(browser))
+    # The user's choice of browser, as the settings write it.
+    choice = "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"
+    command = f'"{bench.prefix.windows_path(browser)}" -osint -url "%1"'
+    command = command.replace("\\", "\\\\").replace('"', '\\"')
+    bench.import_registry(
+        f'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\{choice}\\UserChoice]\n'
+        f'"ProgId"="Kelto2Test.Browser"\n\n[HKEY_CURRENT_USER\\Software\\Classes\\Kelto2Test.Browser'
+        f'\\shell\\open\\command]\n@="{command}"\n',
+        keys=[("HKCU\\" + choice, "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
     bench.start_kelto()
     tree = bench.wait_for_window()
     assert tree["owner"]["style"] & WS_MINIMIZE == 0
-    for index in (3, 4, 0):  # link 1, link 2, the header without a link
+    opened = []
+    for index, url in ((3, 'http://certificate.example/cert page.html?q="x"'), (4, None),
+                       (0, "http://www.example.com/page")):
         assert bench.winprobe("click", "TKelto2Window", str(index)).returncode == 0
-    lines = bench.wait_for_log("browser args http://certificate.example/cert.html", timeout=15)
+        if url:
+            opened += ["token browser 3", "browser arg -osint", "browser arg -url",
+                       "browser arg " + url]
+            bench.wait_for_log("browser arg " + url, timeout=15)
     time.sleep(1)
-    assert [line for line in bench.log_lines() if line.startswith("browser")] == \
-        ["browser args http://certificate.example/cert.html"], lines
+    assert [line for line in bench.log_lines() if "browser" in line] == opened
     bench.winprobe("click", "TKelto2Window", "2")  # the minimise area
     time.sleep(1)
     assert bench.window_tree()["owner"]["style"] & WS_MINIMIZE

@@ -56,6 +56,10 @@ std::string OwnPath() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     standin::AppendLogLine("setup args " + standin::ToUtf8(standin::RawArguments()));
+    standin::AppendLogLine(standin::TokenLine("setup"));
+    wchar_t current[MAX_PATH * 2] = {};
+    GetCurrentDirectoryW(MAX_PATH * 2, current);
+    standin::AppendLogLine("setup cwd " + standin::ToUtf8(current));
     // The path comes after the lines that earlier readers count on.
     if (standin::EnvText(L"KELTO2_SETUP_HANG") == L"1") {
         standin::AppendLogLine("setup path " + OwnPath());

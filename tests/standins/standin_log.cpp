@@ -91,6 +91,20 @@ void AppendLogLine(const std::string& utf8) {
     }
 }
 
+std::string TokenLine(const char* who) {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION_TYPE type{};
+    DWORD size = 0;
+    int value = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size)) {
+            value = static_cast<int>(type);
+        }
+        CloseHandle(token);
+    }
+    return std::string("token ") + who + " " + std::to_string(value);
+}
+
 void AppendClockMark(const std::string& what) {
     std::wstring path = EnvText(L"KELTO2_STANDIN_CLOCK_LOG");
     if (path.empty()) {

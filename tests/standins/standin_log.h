@@ -16,7 +16,7 @@ long EnvNumber(const wchar_t* name, long fallback);
 
 // The parameters exactly as the starter passed them: the command line
 // after the program's own name and the one blank that separates them, so
-// that " /S" given to ShellExecuteEx is seen with its leading blank.
+// that " /S" is seen with its leading blank.
 std::wstring RawArguments();
 
 std::string ToUtf8(const std::wstring& wide);
@@ -25,6 +25,10 @@ std::string ToUtf8(const std::wstring& wide);
 // The file is opened and closed for every line so that several processes
 // can share it; without the variable nothing is written.
 void AppendLogLine(const std::string& utf8);
+
+// "token <who> <n>": the TokenElevationType of the stand-in's own token
+// (1 default, 2 full, 3 limited), 0 when it cannot be read.
+std::string TokenLine(const char* who);
 
 // For latency figures: appends "<unix time in ms> <what>" to the file named
 // by KELTO2_STANDIN_CLOCK_LOG, when set.

@@ -15,9 +15,9 @@
 //   winprobe.exe fetch URL      GET through WinInet with the system proxy:
 //                               "status S length L received R"
 //   winprobe.exe run FILE [PARAMS]
-//                               ShellExecuteEx as the launcher starts
-//                               programs (no verb, hidden), waits for the
-//                               program and exits with its exit code
+//                               ShellExecuteEx (no verb, hidden), waits
+//                               for the program and exits with its exit
+//                               code
 //   winprobe.exe show TEXT      a message box with TEXT, until closed or
 //                               killed: for looking at font rendering
 //   winprobe.exe resource FILE TYPE NAME LANG OUT

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include "launcher/handover_win.h"
+#include "toolkit/file_win.h"
+#include "toolkit/handles_win.h"
 #include "win_test_support.h"
 
 using namespace kelto;
@@ -13,6 +17,15 @@ namespace {
 
 constexpr DWORD kGenerousWaitMs = 30000;
 constexpr DWORD kShortWaitMs = 1500;
+
+ProcessResult RunHidden(const std::string& exe, const std::string& parameters, DWORD waitMs) {
+    ProcessStart start;
+    start.exe = exe;
+    start.parameters = parameters;
+    start.waitMs = waitMs;
+    start.hidden = true;
+    return RunProcess(start);
+}
 
 // The uninstaller stand-in, copied into a folder of its own (it removes
 // everything beside itself) whose path has a blank and Chinese characters.
@@ -69,7 +82,7 @@ TEST_F(ProcessRun, ExitCodeOfAProgramThatEnds) {
     const Case cases[] = {{"0", 0}, {"3", 3}, {"1234", 1234}, {"-2", 0xFFFFFFFE}};
     for (const Case& c : cases) {
         SetEnv(L"KELTO2_UNINST_EXIT", c.exitText);
-        ProcessResult result = RunProcess(uninst_, " /S", kGenerousWaitMs, true);
+        ProcessResult result = RunHidden(uninst_, " /S", kGenerousWaitMs);
         EXPECT_TRUE(result.started) << c.exitText;
         EXPECT_TRUE(result.finished) << c.exitText;
         EXPECT_EQ(result.exitCode, c.expected) << c.exitText;
@@ -91,7 +104,7 @@ TEST_F(ProcessRun, ParametersArePassedUnchanged) {
     };
     for (const Case& c : cases) {
         DeleteFileW(ToWide(log_).c_str());
-        ProcessResult result = RunProcess(uninst_, c.parameters, kGenerousWaitMs, true);
+        ProcessResult result = RunHidden(uninst_, c.parameters, kGenerousWaitMs);
         ASSERT_TRUE(result.finished) << c.parameters;
         std::vector<std::string> lines = StandinLines();
         ASSERT_FALSE(lines.empty()) << c.parameters;
@@ -103,7 +116,7 @@ TEST_F(ProcessRun, ProgramThatOutlivesItsWaitIsEnded) {
     SetEnv(L"KELTO2_UNINST_HANG", "1");
     SetEnv(L"KELTO2_UNINST_EXIT", "7");
     DWORD start = GetTickCount();
-    ProcessResult result = RunProcess(uninst_, " /S", kShortWaitMs, true);
+    ProcessResult result = RunHidden(uninst_, " /S", kShortWaitMs);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_TRUE(result.started);
     EXPECT_FALSE(result.finished);
@@ -116,7 +129,7 @@ TEST_F(ProcessRun, ProgramThatOutlivesItsWaitIsEnded) {
 
 TEST_F(ProcessRun, WithoutWaitTheExitCodeStaysZero) {
     SetEnv(L"KELTO2_UNINST_EXIT", "5");
-    ProcessResult result = RunProcess(uninst_, " /S", 0, true);
+    ProcessResult result = RunHidden(uninst_, " /S", 0);
     EXPECT_TRUE(result.started);
     EXPECT_FALSE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
@@ -141,22 +154,53 @@ TEST_F(ProcessRun, MissingProgramIsNotStarted) {
         {"empty name", "", kShortWaitMs},
     };
     for (const Case& c : cases) {
-        ProcessResult result = RunProcess(c.file, " /S", c.waitMs, true);
+        ProcessResult result = RunHidden(c.file, " /S", c.waitMs);
         EXPECT_FALSE(result.started) << c.name;
         EXPECT_FALSE(result.finished) << c.name;
         EXPECT_EQ(result.exitCode, 0u) << c.name;
         EXPECT_NE(result.error, 0u) << c.name;
         EXPECT_FALSE(Succeeded(result, c.waitMs)) << c.name;
     }
-    EXPECT_FALSE(ShellOpen(folder_ + "\\missing.exe", "http://dl.test.example/"));
     EXPECT_FALSE(PathExists(log_)) << "nothing ran";
 }
 
-TEST_F(ProcessRun, ShellOpenStartsWithoutWaiting) {
-    SetEnv(L"KELTO2_UNINST_HANG", "1");
-    EXPECT_TRUE(ShellOpen(uninst_, "http://dl.test.example/a?b=1"));
-    EXPECT_TRUE(WaitForLine(log_, "uninst args http://dl.test.example/a?b=1", kGenerousWaitMs));
-    EXPECT_EQ(EndProcessesOf(uninst_), 1);
+// The test's own token with the Administrators for denying only: a user
+// who is no administrator, as the identification token AccessCheck takes.
+TokenHandle NonAdministratorToken() {
+    TokenHandle own, restricted, check;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(admins);
+    SID_AND_ATTRIBUTES disabled{admins, 0};
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.Put()) &&
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
+        CreateRestrictedToken(own.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
+                              restricted.Put())) {
+        (void)DuplicateToken(restricted.Get(), SecurityIdentification, check.Put());
+    }
+    return check;
+}
+
+TEST_F(ProcessRun, ReplaceableIsWhatTheUserMayChange) {
+    TokenHandle user = NonAdministratorToken();
+    ASSERT_TRUE(user.IsValid());
+    const struct {
+        const wchar_t* sddl;
+        bool isFolder;
+        bool changeable;
+    } cases[] = {
+        // Program Files: the users read and run, the administrators write.
+        {L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true, false},
+        {L"O:SYG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", false, false},
+        {L"O:SYG:SYD:(A;;0x1200a9;;;WD)(A;;0x2;;;BU)", true, true},  // files may be added
+        {L"O:BUG:SYD:(A;;0x1200a9;;;WD)", false, true},  // the owner may change the DACL
+    };
+    for (const auto& c : cases) {
+        LocalMemory<PSECURITY_DESCRIPTOR> sd;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                         sd.Put(), nullptr));
+        EXPECT_EQ(LetsChange(user.Get(), sd.Get(), c.isFolder), c.changeable) << ToUtf8(c.sddl);
+    }
+    EXPECT_TRUE(IsReplaceableWith(user.Get(), scratch_ + "\\gone\\uninst.exe"));
 }
 
 // ---- The Downloader's uninstaller ----

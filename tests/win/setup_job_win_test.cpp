@@ -267,11 +267,13 @@ TEST_F(SetupJobTest, PackageRunAndHandOver) {
         EXPECT_EQ(gTrace.handOvers, c.handOvers) << c.name;
         ExpectEnded(job, c.name);
         Lines seen = ReadLines(standinLog);
-        ASSERT_EQ(seen.size(), 2u) << c.name << ": does the server serve /canned/file?";
+        ASSERT_EQ(seen.size(), 4u) << c.name << ": does the server serve /canned/file?";
         EXPECT_EQ(seen[0], "setup args  /S");
+        EXPECT_EQ(seen[1], "token setup 2");
+        EXPECT_EQ(seen[2], "setup cwd " + job.folder);
         std::string runFrom = "setup path " + job.folder + "\\mvs";
-        EXPECT_EQ(seen[1].substr(0, runFrom.size()), runFrom);
-        EXPECT_EQ(seen[1].substr(seen[1].size() - 4), ".exe");
+        EXPECT_EQ(seen[3].substr(0, runFrom.size()), runFrom);
+        EXPECT_EQ(seen[3].substr(seen[3].size() - 4), ".exe");
     }
 }
 
