@@ -10,7 +10,10 @@ folder names must not depend on it.
 
 from __future__ import annotations
 
+import os
+import pathlib
 import re
+import shutil
 
 import pytest
 
@@ -20,6 +23,22 @@ TEST_EXE = BIN_DIR / "kelto2_win_tests.exe"
 # Any host: the proxy receives every request with its absolute URL.
 TEST_HOST = "dl.test.example"
 RUN_TIMEOUT = 600
+
+
+def _make_links(folder: pathlib.Path) -> pathlib.Path:
+    """Links another program of the user could place where the launcher
+    writes: Unix symbolic links, which Wine follows without calling them
+    reparse points, and hard links, to "victim"; one to "folder"."""
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "folder").mkdir(parents=True)
+    (folder / "plain").write_bytes(b"plain")
+    (folder / "victim").write_bytes(b"victim")
+    for name in ("symlink", "staged.xml.part"):
+        os.symlink(folder / "victim", folder / name)
+    for name in ("hardlink", "held.xml"):
+        os.link(folder / "victim", folder / name)
+    os.symlink(folder / "folder", folder / "folder-symlink")
+    return folder
 
 
 def _skipped(output: str) -> list[str]:
@@ -39,6 +58,7 @@ def test_win_layer_gtests(bench, locale, allowed_skips):
     result = bench.run(TEST_EXE, ["--gtest_color=no"], timeout=RUN_TIMEOUT, locale=locale, env={
         "KELTO2_TEST_URL": f"http://{TEST_HOST}",
         "KELTO2_STANDIN_DIR": bench.prefix.windows_path(STANDIN_DIR),
+        "KELTO2_LINK_DIR": bench.prefix.windows_path(_make_links(bench.workdir / "links")),
     })
     stdout = result.stdout.replace("\r\n", "\n")
     output = f"{stdout}\n--- stderr ---\n{result.stderr}"

@@ -252,6 +252,19 @@ TEST_F(HttpTest, TargetHeldOpenIsOverwrittenInPlace) {
     EXPECT_FALSE(PathExists(path + ".part"));
 }
 
+// A link where the download goes, or where it is staged, is replaced and
+// never written through.
+TEST_F(HttpTest, LinksAreNotWrittenThrough) {
+    REQUIRE_LINK_DIR(links);
+    for (const char* target : {"symlink", "hardlink", "staged.xml"}) {
+        std::string path = links + "\\" + target;
+        EXPECT_EQ(DownloadToFile(Url("/canned/ok?size=300"), path, "", nullptr, nullptr), 200)
+            << target;
+        EXPECT_EQ(ReadBytes(path), CannedBody(300)) << target;
+        EXPECT_EQ(ReadBytes(links + "\\victim"), "victim") << target;
+    }
+}
+
 TEST_F(HttpTest, FailedDownloadLeavesTheExistingFile) {
     struct Case {
         std::string route;

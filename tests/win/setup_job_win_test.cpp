@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "toolkit/file_win.h"
+#include "toolkit/path.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "test_release_key.h"
@@ -102,6 +103,8 @@ protected:
         window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
         previousPause_ = SetHttpPauseForTesting(NoPause);
+        // Every job removes what killed runs left: that is gone before.
+        RemoveAbandonedFolders(TempFolder(), std::string(kSetupFolderPrefix));
         tempBefore_ = TempEntries();
     }
     void TearDown() override {
@@ -201,6 +204,53 @@ TEST(SetupJobFolder, OnlyAdministratorsAndSystem) {
     EXPECT_FALSE(PathExists(a.path));
     EXPECT_TRUE(CreatePrivateFolder(parent + "\\missing", "x").path.empty());
     b.handle.Close();
+    RemoveTree(parent);
+}
+
+// Names come from the system's generator: nothing of the process, the
+// time or an earlier name lets anybody make them beforehand.
+TEST(SetupJobFolder, NamesAreRandom) {
+    const std::string prefix(kSetupFolderPrefix);
+    std::string parent = ScratchFolder("folder-names");
+    std::vector<std::string> digits;
+    for (int i = 0; i < 8; ++i) {
+        PrivateFolder folder = CreatePrivateFolder(parent, prefix);
+        std::string name = folder.path.substr(folder.path.rfind('\\') + 1);
+        ASSERT_TRUE(IsRunFolderName(name, prefix)) << name;
+        ASSERT_EQ(name.size(), prefix.size() + 32) << name;
+        digits.push_back(name.substr(prefix.size()));
+    }
+    // Of 128 random bits two names share about half; 32 is far out.
+    for (size_t i = 0; i < digits.size(); ++i) {
+        for (size_t j = i + 1; j < digits.size(); ++j) {
+            int differing = 0;
+            for (size_t k = 0; k < 32; ++k) {
+                unsigned x = std::stoul(digits[i].substr(k, 1), nullptr, 16);
+                unsigned y = std::stoul(digits[j].substr(k, 1), nullptr, 16);
+                differing += __builtin_popcount(x ^ y);
+            }
+            EXPECT_GT(differing, 32) << digits[i] << " " << digits[j];
+        }
+    }
+    RemoveTree(parent);
+}
+
+TEST(SetupJobFolder, AbandonedFoldersGoHeldOnesStay) {
+    const std::string prefix(kSetupFolderPrefix);
+    std::string parent = ScratchFolder("abandoned");
+    PrivateFolder held = CreatePrivateFolder(parent, prefix);
+    PrivateFolder ended = CreatePrivateFolder(parent, prefix);
+    ASSERT_TRUE(WriteBytes(ended.path + "\\mvs1.tmp", ""));
+    ended.handle.Close();
+    const std::string older = parent + "\\" + prefix + "0A1B2C3D";
+    const std::string other = parent + "\\" + prefix + "other";
+    ASSERT_TRUE(MakeFolders(older) && MakeFolders(other));
+    RemoveAbandonedFolders(parent, prefix);
+    EXPECT_TRUE(PathExists(held.path));
+    EXPECT_FALSE(PathExists(ended.path));
+    EXPECT_FALSE(PathExists(older));
+    EXPECT_TRUE(PathExists(other));
+    held.handle.Close();
     RemoveTree(parent);
 }
 
