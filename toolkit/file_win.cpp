@@ -180,6 +180,16 @@ bool OverwriteInPlace(HANDLE staging, const std::string& target) {
     return true;
 }
 
+// Deletes what an interrupted write left at path, when it is a plain file:
+// deleting a link by its name may delete its target instead (Wine does).
+bool DeleteLeftover(const std::string& path) {
+    FileHandle leftover = OpenUnredirected(
+        path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return leftover.IsValid() &&
+           SetFileInformationByHandle(leftover.Get(), FileDispositionInfo, &gone, sizeof(gone));
+}
+
 // Full access for SYSTEM and the Administrators, passed on to everything
 // made inside. "P" keeps the parent's entries out: the user's own full
 // access to their temporary folder must not flow in.
@@ -413,16 +423,18 @@ StagedFile::StagedFile(const std::string& target)
         TraceError("open folder " + folder, error);
         return;
     }
-    // Whatever has the staging name goes first, a link as a link: the file
-    // written is always one made here. Delete sharing lets whoever tidies
-    // up the folder remove it while a stalled transfer still holds it: it
-    // goes when closed.
-    DeleteFileW(ToWide(staging_).c_str());
-    file_ = OpenUnredirected(staging_, GENERIC_READ | GENERIC_WRITE | DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW);
-    if (!file_.IsValid()) {
+    // The file written is always one made here. Delete sharing lets
+    // whoever tidies up the folder remove it while a stalled transfer still
+    // holds it: it goes when closed.
+    for (int i = 0; i < 2 && !file_.IsValid(); ++i) {
+        file_ = OpenUnredirected(staging_, GENERIC_READ | GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW);
         DWORD error = GetLastError();
-        TraceError("create " + staging_, error);
+        if (!file_.IsValid() &&
+            (i > 0 || error != ERROR_FILE_EXISTS || !DeleteLeftover(staging_))) {
+            TraceError("create " + staging_, error);
+            return;
+        }
     }
 }
 

@@ -33,9 +33,9 @@ def _make_links(folder: pathlib.Path) -> pathlib.Path:
     (folder / "folder").mkdir(parents=True)
     (folder / "plain").write_bytes(b"plain")
     (folder / "victim").write_bytes(b"victim")
-    for name in ("symlink", "staged.xml.part"):
+    for name in ("symlink", "download-symlink", "staged.xml.part"):
         os.symlink(folder / "victim", folder / name)
-    for name in ("hardlink", "held.xml"):
+    for name in ("hardlink", "download-hardlink"):
         os.link(folder / "victim", folder / name)
     os.symlink(folder / "folder", folder / "folder-symlink")
     return folder
