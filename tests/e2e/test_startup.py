@@ -261,10 +261,11 @@ def test_configuration_is_fetched_anew_even_when_the_server_allows_caching(bench
 def test_configuration_never_touches_the_disk(bench):
     """Fetched into memory and read from there: no file in the temporary
     folder that another program could rewrite before it is read."""
-    bench.server.route("/kelto2/kelto.dat", Response(body=ini_bytes(general("")), chunk_size=8,
+    bench.server.route("/kelto2/kelto.dat", Response(body=ini_bytes(general("")), chunk_size=4,
                                                      chunk_delay=0.3))
+    temp = bench.prefix.unix_path(bench.winprobe("temp").stdout.strip())
     process = bench.start_kelto()
     assert bench.server.wait_for_requests(1, "/kelto2/kelto.dat", timeout=60)
     time.sleep(1)  # the body is still arriving
-    assert not [p.name for p in bench.prefix.temp_dir.iterdir() if p.name.lower().startswith("mvc")]
+    assert not [p.name for p in temp.iterdir() if p.name.lower().startswith("mvc")]
     assert process.wait(timeout=90) == 0
