@@ -26,9 +26,8 @@ RUN_TIMEOUT = 600
 
 
 def _make_links(folder: pathlib.Path) -> pathlib.Path:
-    """Links another program of the user could place where the launcher
-    writes: Unix symbolic links, which Wine follows without calling them
-    reparse points, and hard links, to "victim"; one to "folder"."""
+    """Unix symbolic links (Wine follows them without calling them reparse
+    points) and hard links, as a program of the user could place them."""
     shutil.rmtree(folder, ignore_errors=True)
     (folder / "folder").mkdir(parents=True)
     (folder / "plain").write_bytes(b"plain")

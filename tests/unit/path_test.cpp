@@ -17,7 +17,6 @@ TEST(FinalPath, ShortFormWhereItCarriesThePath) {
         {"\\\\?\\UNC\\host\\share\\x", "\\\\host\\share\\x"},
         {"\\\\?\\" + deep, "\\\\?\\" + deep},
         {"\\\\?\\Volume{0a}\\x", "\\\\?\\Volume{0a}\\x"},
-        {"C:\\plain", "C:\\plain"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PathFromFinalPath(c.reported), c.expected) << c.reported;
@@ -37,11 +36,9 @@ TEST(RunFolderName, OwnNamesOnly) {
         {made, true},
         {"KELTO2-SETUP-001FA0FF0102030405060708090A0B0C", true},
         {"kelto2-setup-0A1B2C3D", true},  // an older launcher's
-        {"kelto2-setup-", false},
         {"kelto2-setup-0A1B2C3", false},
         {made + "0", false},
         {"kelto2-setup-0A1B2C3G", false},
-        {"kelto2-setupx0A1B2C3D", false},
         {"other-0A1B2C3D", false},
     };
     for (const Case& c : cases) {
