@@ -259,8 +259,7 @@ def test_configuration_is_fetched_anew_even_when_the_server_allows_caching(bench
 
 
 def test_configuration_never_touches_the_disk(bench):
-    """Fetched into memory and read from there: no file in the temporary
-    folder that another program could rewrite before it is read."""
+    """Read from memory: no file that another program could rewrite first."""
     bench.server.route("/kelto2/kelto.dat", Response(body=ini_bytes(general("")), chunk_size=4,
                                                      chunk_delay=0.3))
     temp = bench.prefix.unix_path(bench.winprobe("temp").stdout.strip())

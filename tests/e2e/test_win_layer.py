@@ -32,11 +32,10 @@ def _make_links(folder: pathlib.Path) -> pathlib.Path:
     (folder / "folder").mkdir(parents=True)
     (folder / "plain").write_bytes(b"plain")
     (folder / "victim").write_bytes(b"victim")
-    for name in ("symlink", "download-symlink", "staged.xml.part"):
-        os.symlink(folder / "victim", folder / name)
-    for name in ("hardlink", "download-hardlink"):
-        os.link(folder / "victim", folder / name)
-    os.symlink(folder / "folder", folder / "folder-symlink")
+    for link, name, target in ((os.symlink, "symlink", "victim"), (os.link, "hardlink", "victim"),
+                               (os.symlink, "staged.xml.part", "victim"),
+                               (os.symlink, "folder-symlink", "folder")):
+        link(folder / target, folder / name)
     return folder
 
 

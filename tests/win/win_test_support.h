@@ -136,8 +136,8 @@ inline std::optional<std::string> StandinDir() {
     const std::string var = *var##Opt
 
 // The links test_win_layer.py places in KELTO2_LINK_DIR: "symlink",
-// "hardlink", "download-symlink", "download-hardlink" and "staged.xml.part"
-// lead to "victim", "folder-symlink" to "folder"; "plain" is a plain file.
+// "hardlink" and "staged.xml.part" lead to "victim", "folder-symlink" to
+// "folder"; "plain" is a plain file.
 #define REQUIRE_LINK_DIR(var)                                                          \
     std::optional<std::string> var##Opt = EnvVar(L"KELTO2_LINK_DIR");                  \
     if (!var##Opt) {                                                                   \
