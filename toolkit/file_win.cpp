@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <vector>
@@ -197,6 +198,7 @@ constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // With 128 random bits a taken name means someone else is at work in the
 // parent; a few more names are tried, then the folder is given up.
 constexpr uint32_t kPrivateFolderTries = 4;
+constexpr NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
 
 bool IsGone(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -255,7 +257,6 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
         LogLastError("make the private folder's descriptor");
         return folder;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), sd.Get(), FALSE};
     for (uint32_t i = 0; i < kPrivateFolderTries; ++i) {
         uint8_t random[kFolderRandomBytes];
         NTSTATUS status =
@@ -266,23 +267,31 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
         }
         std::string path = JoinPath(base, RandomFolderName(prefix, random));
         std::wstring wide = ToWide(path);
-        if (!CreateDirectoryW(wide.c_str(), &attributes)) {
-            DWORD error = GetLastError();
-            if (error == ERROR_ALREADY_EXISTS) {
-                continue;
-            }
-            TraceError("create folder " + path, error);
+        // Made and opened in one call: whoever may delete in the parent
+        // could otherwise put a folder of their own in its place between
+        // the two. FILE_CREATE never opens what is there already.
+        std::wstring native = ToWide(NtPathFor(path));
+        USHORT bytes = static_cast<USHORT>(native.size() * sizeof(wchar_t));
+        UNICODE_STRING name{bytes, bytes, native.data()};
+        OBJECT_ATTRIBUTES object;
+        InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, sd.Get());
+        IO_STATUS_BLOCK io{};
+        status = NtCreateFile(
+            folder.handle.Put(), FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr,
+            FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+            FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
+            0);
+        if (status == kObjectNameCollision) {
+            continue;
+        }
+        if (!NT_SUCCESS(status)) {
+            TraceStatus("create folder " + path, status);
             return folder;  // no such parent, no right to it: no name helps
         }
-        // Whoever may delete in the parent may swap the new folder before
-        // it is opened; what is held must be the plain folder made here.
-        // Should it not be, it is not ours to remove.
-        folder.handle =
-            OpenUnredirected(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             OPEN_EXISTING, FileKind::kFolder);
-        if (!folder.handle.IsValid()) {
-            DWORD error = GetLastError();
-            TraceError("open folder " + path, error);
+        // What is held is the folder made here; it is checked all the same.
+        if (const char* refusal = LinkRefusal(folder.handle.Get(), path, FileKind::kFolder)) {
+            TraceStep("refused " + path + ": " + refusal);
+            folder.handle.Close();
             return folder;
         }
         DWORD volumeFlags = 0;
@@ -295,7 +304,7 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
             folder.volumeWithoutAcls = true;
             return folder;
         }
-        folder.path = path;  // its final path: the open compared them
+        folder.path = path;  // its final path: the check compared them
         return folder;
     }
     return folder;

@@ -43,6 +43,16 @@ std::string PathFromFinalPath(std::string_view finalPath) {
     return shortForm.size() < kMaxShortPath ? shortForm : std::string(finalPath);
 }
 
+std::string NtPathFor(std::string_view path) {
+    if (StartsWith(path, "\\\\?\\")) {
+        return "\\??\\" + std::string(path.substr(4));
+    }
+    if (StartsWith(path, "\\\\")) {
+        return "\\??\\UNC\\" + std::string(path.substr(2));
+    }
+    return "\\??\\" + std::string(path);
+}
+
 std::string RandomFolderName(std::string_view prefix, const uint8_t (&random)[kFolderRandomBytes]) {
     std::string name(prefix);
     for (uint8_t b : random) {

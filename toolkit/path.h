@@ -18,6 +18,11 @@ inline constexpr size_t kFolderRandomBytes = 16;
 // characters or more) and any other form stay as they are.
 std::string PathFromFinalPath(std::string_view finalPath);
 
+// The native name of a full path, for the system's own calls:
+// "C:\x" is "\??\C:\x", "\\host\share" is "\??\UNC\host\share", and the
+// "\\?\" of a long form becomes "\??\".
+std::string NtPathFor(std::string_view path);
+
 // prefix followed by the bytes in lower-case hex.
 std::string RandomFolderName(std::string_view prefix, const uint8_t (&random)[kFolderRandomBytes]);
 

@@ -23,6 +23,12 @@ TEST(FinalPath, ShortFormWhereItCarriesThePath) {
     }
 }
 
+TEST(NtPath, EachForm) {
+    EXPECT_EQ(NtPathFor("C:\\x"), "\\??\\C:\\x");
+    EXPECT_EQ(NtPathFor("\\\\host\\share\\x"), "\\??\\UNC\\host\\share\\x");
+    EXPECT_EQ(NtPathFor("\\\\?\\UNC\\host\\x"), "\\??\\UNC\\host\\x");
+}
+
 TEST(RunFolderName, OwnNamesOnly) {
     const uint8_t random[kFolderRandomBytes] = {0x00, 0x1f, 0xa0, 0xff, 1, 2,  3,  4,
                                                 5,    6,    7,    8,    9, 10, 11, 12};
