@@ -1,14 +1,13 @@
-// Loading a configuration file from disk.
+// Loading a configuration file as the server sends it.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "config/launcher_config.h"
 
 namespace kelto {
 
-// Loads a GBK configuration file over the record; a missing or unreadable
-// file changes nothing.
-void LoadFromFile(LauncherConfig& config, const std::string& path);
+// Loads the bytes of a GBK configuration file over the record.
+void LoadFromGbk(LauncherConfig& config, std::string_view gbk);
 
 }  // namespace kelto

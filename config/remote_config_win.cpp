@@ -2,16 +2,22 @@
 
 #include "config/launcher_config_win.h"
 #include "config/remote_config.h"
-#include "toolkit/file_win.h"
+#include "toolkit/product.h"
 #include "transfer/http_win.h"
 
 namespace kelto {
 
 namespace {
 
-void LoadIfServed(LauncherConfig& config, const std::string& url, const std::string& tempPath) {
-    if (DownloadToFile(url, tempPath, "", nullptr, nullptr) == kHttpOk) {
-        LoadFromFile(config, tempPath);
+void LoadIfServed(LauncherConfig& config, const std::string& url) {
+    // In memory from the first byte to the parse: no file on disk that
+    // another program could rewrite in between.
+    // A longer answer fills the sink, fails the transfer and loads nothing.
+    MemorySink body(kMaxServerFileBytes);
+    if (HttpGet(url, body, "", nullptr, nullptr) == kHttpOk) {
+        const std::vector<uint8_t>& bytes = body.Bytes();
+        LoadFromGbk(config,
+                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
 }
 
@@ -19,14 +25,8 @@ void LoadIfServed(LauncherConfig& config, const std::string& url, const std::str
 
 void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl) {
     std::string base = baseUrl.empty() ? DefaultConfigBaseUrl() : std::string(baseUrl);
-    // Without a temporary file there is nowhere to put a download; the
-    // built-in configuration stands.
-    TempFile temp("mvconfig");
-    if (!temp.IsValid()) {
-        return;
-    }
-    LoadIfServed(config, ConfigFileUrl(base, kGeneralConfigName), temp.Path());
-    LoadIfServed(config, ConfigFileUrl(base, GameConfigName(kGameNumber)), temp.Path());
+    LoadIfServed(config, ConfigFileUrl(base, kGeneralConfigName));
+    LoadIfServed(config, ConfigFileUrl(base, GameConfigName(kGameNumber)));
 }
 
 }  // namespace kelto

@@ -3,11 +3,12 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
-#include <atomic>
-#include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "toolkit/path.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 
@@ -61,31 +62,6 @@ bool IsHeldOpen(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
-bool OverwriteInPlace(const std::wstring& staging, const std::wstring& target) {
-    FileHandle from(CreateFileW(staging.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!from.IsValid()) {
-        LogLastError("open staged file");
-        return false;
-    }
-    FileHandle to(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!to.IsValid()) {
-        DWORD error = GetLastError();
-        TraceError("overwrite " + ToUtf8(target), error);
-        return false;
-    }
-    return CopyFileContents(from.Get(), to.Get());
-}
-
-// Full access for SYSTEM and the Administrators, passed on to everything
-// made inside. "P" keeps the parent's entries out: the user's own full
-// access to their temporary folder must not flow in.
-constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-// A name that is taken means someone else made that folder; after this many
-// such names the folder is given up rather than searched for endlessly.
-constexpr uint32_t kPrivateFolderTries = 64;
-
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '\\') {
         return folder + name;
@@ -93,14 +69,136 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-std::atomic<uint32_t> gPrivateFolderCalls{0};
-
-// Differs between processes and between calls of one process; a clash is
-// only a retry, so nothing stronger is needed.
-uint32_t FolderNumberSeed() {
-    return (GetCurrentProcessId() << 16) ^ GetTickCount() ^
-           (gPrivateFolderCalls.fetch_add(1) << 24);
+// The folder part of a full path; a drive's root keeps its '\'.
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    return path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
 }
+
+std::wstring FullPath(const std::wstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring full(size, L'\0');
+    DWORD len = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (len == 0 || len >= size) {
+        return {};
+    }
+    full.resize(len);
+    // 8.3 names in the text are no link: compare long names.
+    DWORD longSize = GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (longSize == 0) {
+        return full;
+    }
+    std::wstring longer(longSize, L'\0');
+    len = GetLongPathNameW(full.c_str(), longer.data(), longSize);
+    if (len == 0 || len >= longSize) {
+        return full;
+    }
+    longer.resize(len);
+    return longer;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::wstring x = ToWide(a);
+    std::wstring y = ToWide(b);
+    return !x.empty() && CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                              static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Why the object that handle is open on may not be written as path, or
+// nullptr when it may.
+const char* LinkRefusal(HANDLE handle, const std::string& path, FileKind kind) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return "no file information";
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return "a reparse point";
+    }
+    bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder != (kind == FileKind::kFolder)) {
+        return folder ? "a folder" : "not a folder";
+    }
+    if (!folder && info.nNumberOfLinks > 1) {
+        return "a file with more than one link";
+    }
+    if (!SamePath(PathFromFinalPath(ToUtf8(FullPath(ToWide(path)))), FinalPath(handle))) {
+        return "reached through a link";
+    }
+    return nullptr;
+}
+
+// The final path of a folder as given, links on the way followed.
+std::string FolderFinalPath(const std::string& folder) {
+    FileHandle handle(CreateFileW(ToWide(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("open folder " + folder, error);
+        return {};
+    }
+    return FinalPath(handle.Get());
+}
+
+bool RenameOpenFile(HANDLE file, const std::string& to) {
+    std::wstring wide = ToWide(to);
+    size_t nameBytes = wide.size() * sizeof(wchar_t);
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, wide.data(), nameBytes);
+    return SetFileInformationByHandle(file, FileRenameInfo, info,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+bool OverwriteInPlace(HANDLE staging, const std::string& target) {
+    FileHandle to = OpenUnredirected(target, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!to.IsValid()) {
+        DWORD error = GetLastError();
+        TraceError("overwrite " + target, error);
+        return false;
+    }
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(staging, start, nullptr, FILE_BEGIN)) {
+        LogLastError("rewind staged file");
+        return false;
+    }
+    if (!CopyFileContents(staging, to.Get())) {
+        return false;
+    }
+    if (!SetEndOfFile(to.Get())) {
+        LogLastError("end overwritten file");
+        return false;
+    }
+    return true;
+}
+
+// Deletes what an interrupted write left at path, when it is a plain file:
+// deleting a link by its name may delete its target instead (Wine does).
+bool DeleteLeftover(const std::string& path) {
+    FileHandle leftover = OpenUnredirected(
+        path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return leftover.IsValid() &&
+           SetFileInformationByHandle(leftover.Get(), FileDispositionInfo, &gone, sizeof(gone));
+}
+
+// Full access for SYSTEM and the Administrators, passed on to everything
+// made inside. "P" keeps the parent's entries out: the user's own full
+// access to their temporary folder must not flow in.
+constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// With 128 random bits a taken name means someone else is at work in the
+// parent; a few more names are tried, then the folder is given up.
+constexpr uint32_t kPrivateFolderTries = 4;
+constexpr NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
 
 bool IsGone(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -110,17 +208,47 @@ bool IsGone(const std::wstring& path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-std::string HexNumber(uint32_t n) {
-    char text[9] = {};
-    std::snprintf(text, sizeof(text), "%08X", static_cast<unsigned>(n));
-    return text;
+}  // namespace
+
+std::string FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int i = 0; i < 2; ++i) {
+        DWORD len = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (len == 0) {
+            LogLastError("find the final path");
+            return {};
+        }
+        if (len < path.size()) {
+            path.resize(len);
+            return PathFromFinalPath(ToUtf8(path));
+        }
+        path.resize(len);  // too small: len counts the NUL as well
+    }
+    return {};
 }
 
-}  // namespace
+FileHandle OpenUnredirected(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                            FileKind kind) {
+    DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
+                  (kind == FileKind::kFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL);
+    FileHandle handle(CreateFileW(ToWide(path).c_str(), access | FILE_READ_ATTRIBUTES, share,
+                                  nullptr, disposition, flags, nullptr));
+    if (!handle.IsValid()) {
+        return handle;
+    }
+    if (const char* refusal = LinkRefusal(handle.Get(), path, kind)) {
+        TraceStep("refused " + path + ": " + refusal);
+        handle.Close();
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    }
+    return handle;
+}
 
 PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
     PrivateFolder folder;
-    if (parent.empty()) {
+    std::string base = parent.empty() ? std::string() : FolderFinalPath(parent);
+    if (base.empty()) {
         return folder;
     }
     LocalMemory<PSECURITY_DESCRIPTOR> sd;
@@ -129,32 +257,88 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
         LogLastError("make the private folder's descriptor");
         return folder;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), sd.Get(), FALSE};
-    uint32_t seed = FolderNumberSeed();
     for (uint32_t i = 0; i < kPrivateFolderTries; ++i) {
-        std::string path = JoinPath(parent, prefix + HexNumber(seed + i));
-        std::wstring wide = ToWide(path);
-        if (!CreateDirectoryW(wide.c_str(), &attributes)) {
-            DWORD error = GetLastError();
-            if (error == ERROR_ALREADY_EXISTS) {
-                continue;
-            }
-            TraceError("create folder " + path, error);
-            return folder;  // no such parent, no right to it: no name helps
-        }
-        folder.handle = FileHandle(CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!folder.handle.IsValid()) {
-            DWORD error = GetLastError();
-            TraceError("open folder " + path, error);
-            RemoveDirectoryW(wide.c_str());
+        uint8_t random[kFolderRandomBytes];
+        NTSTATUS status =
+            BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (!BCRYPT_SUCCESS(status)) {
+            TraceStatus("draw a folder name", status);
             return folder;
         }
-        folder.path = path;
+        std::string path = JoinPath(base, RandomFolderName(prefix, random));
+        std::wstring wide = ToWide(path);
+        // Made and opened in one call: whoever may delete in the parent
+        // could otherwise put a folder of their own in its place between
+        // the two. FILE_CREATE never opens what is there already.
+        std::wstring native = ToWide(NtPathFor(path));
+        USHORT bytes = static_cast<USHORT>(native.size() * sizeof(wchar_t));
+        UNICODE_STRING name{bytes, bytes, native.data()};
+        OBJECT_ATTRIBUTES object;
+        InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, sd.Get());
+        IO_STATUS_BLOCK io{};
+        status = NtCreateFile(
+            folder.handle.Put(), FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr,
+            FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+            FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
+            0);
+        if (status == kObjectNameCollision) {
+            continue;
+        }
+        if (!NT_SUCCESS(status)) {
+            TraceStatus("create folder " + path, status);
+            return folder;  // no such parent, no right to it: no name helps
+        }
+        // What is held is the folder made here; it is checked all the same.
+        if (const char* refusal = LinkRefusal(folder.handle.Get(), path, FileKind::kFolder)) {
+            TraceStep("refused " + path + ": " + refusal);
+            folder.handle.Close();
+            return folder;
+        }
+        DWORD volumeFlags = 0;
+        if (!GetVolumeInformationByHandleW(folder.handle.Get(), nullptr, 0, nullptr, nullptr,
+                                           &volumeFlags, nullptr, 0) ||
+            !(volumeFlags & FILE_PERSISTENT_ACLS)) {
+            TraceStep("no access control lists on the volume of " + path);
+            folder.handle.Close();
+            RemoveDirectoryW(wide.c_str());
+            folder.volumeWithoutAcls = true;
+            return folder;
+        }
+        folder.path = path;  // its final path: the check compared them
         return folder;
     }
     return folder;
+}
+
+void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix) {
+    std::string base = parent.empty() ? std::string() : FolderFinalPath(parent);
+    if (base.empty()) {
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileExW(ToWide(JoinPath(base, prefix + "*")).c_str(), FindExInfoBasic,
+                                     &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find.IsValid()) {
+        return;
+    }
+    do {
+        std::string name = ToUtf8(entry.cFileName);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !IsRunFolderName(name, prefix)) {
+            continue;
+        }
+        // A run holds its folder without delete sharing, so asking for
+        // delete access fails while it runs. No run takes up a folder it
+        // did not make, so one found unused stays so.
+        std::string path = JoinPath(base, name);
+        if (OpenUnredirected(path, DELETE | FILE_LIST_DIRECTORY,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                             FileKind::kFolder)
+                .IsValid()) {
+            TraceStep("remove abandoned folder " + path);
+            RemoveFolderAndFiles(path);
+        }
+    } while (FindNextFileW(find.Get(), &entry));
 }
 
 bool RemoveFolderAndFiles(const std::string& folder) {
@@ -189,41 +373,6 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::optional<std::string> ReadSmallFile(const std::string& path, int64_t maxBytes) {
-    std::wstring wide = ToWide(path);
-    FileHandle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        DWORD error = GetLastError();
-        // An absent file is an answer, not a failure.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            TraceError("open " + path, error);
-        }
-        return std::nullopt;
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > maxBytes) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(bytes.size() - done);
-        if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
-            DWORD error = GetLastError();
-            TraceError("read " + path, error);
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;  // the file shrank while we read it: take what is there
-        }
-        done += got;
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
 std::string TempFolder() {
     wchar_t folder[MAX_PATH + 1] = {};
     DWORD len = GetTempPathW(MAX_PATH + 1, folder);
@@ -241,6 +390,17 @@ std::string TempFolder() {
     return text;
 }
 
+std::string SystemTempFolder() {
+    // The system's folder, not %SystemRoot%: the environment is the user's.
+    wchar_t folder[MAX_PATH + 1] = {};
+    UINT len = GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
+    if (len == 0 || len > MAX_PATH) {
+        LogLastError("find the Windows folder");
+        return {};
+    }
+    return JoinPath(ToUtf8(folder), "Temp\\");
+}
+
 std::string MakeTempFileName(const std::string& folder, const std::string& prefix) {
     wchar_t name[MAX_PATH + 1] = {};
     if (folder.empty()) {
@@ -256,30 +416,44 @@ std::string MakeTempFileName(const std::string& folder, const std::string& prefi
     return ToUtf8(name);
 }
 
-TempFile::TempFile(const std::string& prefix) : path_(MakeTempFileName(TempFolder(), prefix)) {}
-
-TempFile::~TempFile() {
-    if (IsValid()) {
-        DeleteFileW(ToWide(path_).c_str());
-    }
-}
-
 StagedFile::StagedFile(const std::string& target)
-    : target_(ToWide(target)),
-      staging_(target_ + L".part"),
-      // Delete sharing lets whoever tidies up the folder remove the file
-      // while a stalled transfer still holds it: it goes when closed.
-      file_(CreateFileW(staging_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    if (!file_.IsValid()) {
+    : target_(ToUtf8(FullPath(ToWide(target)))), staging_(target_ + ".part") {
+    std::string folder = FolderOf(target_);
+    if (target.empty() || folder.empty()) {
+        return;
+    }
+    // Held where it was checked: on Windows a folder that is open without
+    // delete sharing cannot be renamed or replaced, nor can the folders
+    // above it.
+    folder_ = OpenUnredirected(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               OPEN_EXISTING, FileKind::kFolder);
+    if (!folder_.IsValid()) {
         DWORD error = GetLastError();
-        TraceError("create " + ToUtf8(staging_), error);
+        TraceError("open folder " + folder, error);
+        return;
+    }
+    // The file written is always one made here. Delete sharing lets
+    // whoever tidies up the folder remove it while a stalled transfer still
+    // holds it: it goes when closed.
+    for (int i = 0; i < 2 && !file_.IsValid(); ++i) {
+        file_ = OpenUnredirected(staging_, GENERIC_READ | GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW);
+        DWORD error = GetLastError();
+        if (!file_.IsValid() &&
+            (i > 0 || error != ERROR_FILE_EXISTS || !DeleteLeftover(staging_))) {
+            TraceError("create " + staging_, error);
+            return;
+        }
     }
 }
 
 StagedFile::~StagedFile() {
-    file_.Close();
-    DeleteFileW(staging_.c_str());
+    if (file_.IsValid()) {
+        FILE_DISPOSITION_INFO gone{TRUE};
+        if (!SetFileInformationByHandle(file_.Get(), FileDispositionInfo, &gone, sizeof(gone))) {
+            LogLastError("delete staged file");
+        }
+    }
 }
 
 bool StagedFile::Write(const void* data, size_t size) {
@@ -290,13 +464,18 @@ bool StagedFile::Commit() {
     if (!file_.IsValid()) {
         return false;
     }
-    file_.Close();
-    if (MoveFileExW(staging_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    // The file made here takes the target's name in the folder held since:
+    // a link with that name is replaced, not followed.
+    std::string folder = FinalPath(folder_.Get());
+    std::string to =
+        folder.empty() ? std::string() : JoinPath(folder, target_.substr(target_.rfind('\\') + 1));
+    if (!to.empty() && RenameOpenFile(file_.Get(), to)) {
+        file_.Close();
         return true;
     }
     DWORD error = GetLastError();
-    TraceError("rename " + ToUtf8(staging_) + " to " + ToUtf8(target_), error);
-    return IsHeldOpen(error) && OverwriteInPlace(staging_, target_);
+    TraceError("rename " + staging_ + " to " + target_, error);
+    return IsHeldOpen(error) && OverwriteInPlace(file_.Get(), target_);
 }
 
 }  // namespace kelto

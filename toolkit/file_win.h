@@ -1,10 +1,10 @@
-// The file helpers of the Win32 layer: existence, small reads, temporary
-// files and a file that appears at its path only once it is whole.
+// The file helpers of the Win32 layer: existence, temporary names, opens
+// that follow no link, private folders and a file that appears at its path
+// only once it is whole.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "toolkit/handles_win.h"
@@ -14,15 +14,34 @@ namespace kelto {
 // True when path names a file (not a folder).
 bool FileExists(const std::string& path);
 
-// The whole file when it exists and holds at most maxBytes; nullopt else.
-std::optional<std::string> ReadSmallFile(const std::string& path, int64_t maxBytes);
-
 // The user's temporary folder with a trailing '\', or "" when it is unknown.
 std::string TempFolder();
+
+// The system's own temporary folder (Temp in the Windows folder) with a
+// trailing '\': only administrators may change what they make there, and
+// it lies on the system volume, which keeps access control lists.
+std::string SystemTempFolder();
 
 // A new, empty file made by GetTempFileName in folder with the first three
 // characters of prefix; "" when none could be made.
 std::string MakeTempFileName(const std::string& folder, const std::string& prefix);
+
+// The path the system reports for the object handle is open on, in the
+// short form where it carries it (PathFromFinalPath); "" when none.
+std::string FinalPath(HANDLE handle);
+
+enum class FileKind { kFile, kFolder };
+
+// Opens path where it is and never through a link, for writes made with
+// the launcher's rights in folders that others may change. A reparse
+// point is opened itself, not followed. Refused (an invalid handle, traced,
+// ERROR_CANT_RESOLVE_FILENAME) when the object is a reparse point, is not
+// of the kind asked for, is a file with more than one link, or is reached
+// under another final path than path (a link the system follows without
+// calling it a reparse point, as Unix links under Wine). A failed open
+// leaves its own error.
+[[nodiscard]] FileHandle OpenUnredirected(const std::string& path, DWORD access, DWORD share,
+                                          DWORD disposition, FileKind kind = FileKind::kFile);
 
 // A folder made anew for one task, that only Administrators and SYSTEM may
 // read or change: files the elevated launcher writes there and then runs
@@ -30,39 +49,38 @@ std::string MakeTempFileName(const std::string& folder, const std::string& prefi
 // is held without delete sharing, so that nobody renames the folder away
 // and puts one of their own in its place while it is in use.
 struct PrivateFolder {
-    std::string path;   // no trailing '\'; "" when none could be made
+    std::string path;   // its final path, no trailing '\'; "" when none could be made
     FileHandle handle;  // close it before the folder is removed
+    // None made because the parent's volume keeps no access control lists
+    // (FAT, exFAT): a folder there would be open to everybody.
+    bool volumeWithoutAcls = false;
 };
 
-// Makes a new folder named prefix and a unique number in parent (with or
-// without its trailing '\'). An existing folder of that name is never
-// taken over: whoever made it chose its permissions.
+// Makes a new folder in parent (with or without its trailing '\'), named
+// by prefix and random digits from the system's generator, below the
+// parent's final path: a junction on the way is followed once, here, and
+// the folder's path never goes through it again. An existing folder of
+// that name is never taken over: whoever made it chose its permissions.
 [[nodiscard]] PrivateFolder CreatePrivateFolder(const std::string& parent,
                                                 const std::string& prefix);
+
+// Removes the folders in parent named as CreatePrivateFolder names them
+// with prefix (IsRunFolderName) that nobody holds: those of runs that were
+// ended before they could tidy up. A folder that a run holds, and the
+// files that another program holds open, stay.
+void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix);
 
 // Deletes the files directly in folder, then the folder itself when it is
 // empty. What another program holds open stays. True when the folder is gone.
 bool RemoveFolderAndFiles(const std::string& folder);
 
-// A temporary file made new and empty for one task, deleted when this goes.
-class TempFile {
-public:
-    explicit TempFile(const std::string& prefix);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    bool IsValid() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // Writes a file beside its target ("<target>.part") and puts it in the
 // target's place only when Commit is called, so that an interrupted write
 // never leaves half a file where a whole one is expected. Whatever happens,
-// the ".part" file is gone when this goes.
+// the ".part" file is gone when this goes. Neither file is reached through
+// a link: the target's folder is held as OpenUnredirected opens it, the
+// staging file is made new, and the target is replaced by name, never
+// written through, except as Commit says.
 class StagedFile {
 public:
     explicit StagedFile(const std::string& target);
@@ -74,12 +92,13 @@ public:
     // Moves the written file over the target. When another program holds
     // the target open without delete sharing, the move is refused: the
     // target is then overwritten in place, as far as that program's sharing
-    // allows.
+    // allows, and only when it is a plain file of one link.
     [[nodiscard]] bool Commit();
 
 private:
-    std::wstring target_;
-    std::wstring staging_;
+    std::string target_;
+    std::string staging_;
+    FileHandle folder_;
     FileHandle file_;
 };
 

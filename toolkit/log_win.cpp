@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "toolkit/file_win.h"
-#include "toolkit/handles_win.h"
 #include "toolkit/text_win.h"
 
 namespace kelto {
@@ -25,13 +24,14 @@ void WriteLog(std::string_view fileName, const std::string& text) {
     // the open itself takes only an existing file, so a log that vanishes
     // in between is not created anew. Sharing for reading only: while
     // another line is being written the open fails and this line is lost,
-    // but lines never interleave.
+    // but lines never interleave. The current folder may be anybody's: a
+    // link placed as the log would make the elevated append a write
+    // elsewhere, so the line is lost instead.
     std::string name(fileName);
     if (!FileExists(name)) {
         return;
     }
-    FileHandle file(CreateFileW(ToWide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file = OpenUnredirected(name, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!file.IsValid() || !SeekToEnd(file.Get())) {
         return;
     }

@@ -19,6 +19,7 @@ int32_t HttpGet(const std::string& url, ByteSink& sink, const std::string& agent
 // GET url, streaming the body into "<path>.part"; at status 200 with the
 // whole body received the file takes the place of path. Any other outcome
 // leaves an existing file at path untouched, and no ".part" file behind.
+// Neither file is written through a link (StagedFile).
 int32_t DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
                        std::vector<std::string>* headers, ProgressCallback callback);
 

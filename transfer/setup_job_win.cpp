@@ -43,10 +43,16 @@ bool GuardedProgress(int32_t contentLength, int32_t received, uint32_t startTick
 
 // The folder is made at the first attempt that needs it and kept for the
 // run; an attempt that cannot have it fails rather than fall back to the
-// user's shared temporary folder.
+// user's shared temporary folder. Where that folder's volume keeps no
+// access control lists, the system's temporary folder takes its place:
+// only administrators may change it, and the system volume keeps them.
 bool EnsureRunFolder(SetupRun& run) {
     if (run.folder.path.empty()) {
-        run.folder = CreatePrivateFolder(TempFolder(), std::string(kSetupFolderPrefix));
+        const std::string prefix(kSetupFolderPrefix);
+        run.folder = CreatePrivateFolder(TempFolder(), prefix);
+        if (run.folder.volumeWithoutAcls) {
+            run.folder = CreatePrivateFolder(SystemTempFolder(), prefix);
+        }
         if (!run.folder.path.empty()) {
             run.job.folder = run.folder.path;
             run.job.folderMade.store(true);
@@ -209,6 +215,9 @@ void SetupDownloadJob(SetupJob& job) {
     SetupRun run{job};
     try {
         if (!IsAbandoned(job)) {
+            // What runs that were ended midway left behind goes first.
+            RemoveAbandonedFolders(TempFolder(), std::string(kSetupFolderPrefix));
+            RemoveAbandonedFolders(SystemTempFolder(), std::string(kSetupFolderPrefix));
             RunAttempts(run);
         }
     } catch (...) {

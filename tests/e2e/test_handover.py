@@ -5,6 +5,7 @@ version is forced that far, and the trace in kelto2.log."""
 
 from __future__ import annotations
 
+import os
 import re
 import shutil
 import subprocess
@@ -266,3 +267,21 @@ def test_log_of_the_current_folder_is_appended_in_the_ansi_code_page(bench):
     assert text[1:3] == ["software.xml updated",
                          "Executing " + installation.windows_folder + "\\mvdown.exe"]
     assert PRODUCT.encode("gbk") in raw
+
+
+@pytest.mark.parametrize("link", [os.symlink, os.link], ids=["symlink", "hardlink"])
+def test_links_placed_as_software_xml_and_log_are_not_written_through(bench, link):
+    installation = bench.install_downloader("1.6.5.2288")
+    body = bench.serve_software_xml()
+    bench.serve_config(kelto=rules("latest=1.6.5.2288\n"))
+    victims = {}
+    for place in (installation.software_xml, bench.cwd / "kelto2.log"):
+        victim = bench.workdir / f"victim-{place.name}"
+        victim.write_bytes(b"victim")
+        link(victim, place)
+        victims[victim] = place
+    hand_over(bench, installation)
+    for victim, place in victims.items():
+        assert victim.read_bytes() == b"victim", place
+    # The link at software.xml was replaced by the fresh file.
+    assert installation.software_xml.read_bytes() == body

@@ -97,6 +97,18 @@ def test_setup_exit_code_3_skips_the_hand_over(bench, leftovers):
     assert leftovers() == []
 
 
+def test_run_killed_midway_leaves_nothing_once_the_next_has_installed(bench, leftovers):
+    serve_install(bench, chunk_size=4096, chunk_delay=0.2)
+    bench.start_kelto()
+    bench.wait_for_window(ready=lambda t: t["visible"] and t["children"][6]["position"] > 0)
+    bench.prefix.kill_all()
+    assert [n for n in leftovers() if n.startswith("kelto2-setup-")], "the killed run left nothing"
+    serve_install(bench)
+    assert bench.run_kelto(timeout=120).ok
+    assert "msg 0x13F4 9 0" in bench.wait_for_log("msg 0x13F4 9 0")
+    assert leftovers() == []
+
+
 def test_cancel_yes_ends_the_run_during_the_download(bench, leftovers):
     serve_install(bench, chunk_size=4096, chunk_delay=0.2)
     process = bench.start_kelto()

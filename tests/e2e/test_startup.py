@@ -256,3 +256,15 @@ def test_configuration_is_fetched_anew_even_when_the_server_allows_caching(bench
         kelto = [r for r in bench.server.requests() if r.path == "/kelto2/kelto.dat"]
         assert len(kelto) == 1
         assert kelto[0].header("If-Modified-Since") is None
+
+
+def test_configuration_never_touches_the_disk(bench):
+    """Read from memory: no file that another program could rewrite first."""
+    bench.server.route("/kelto2/kelto.dat", Response(body=ini_bytes(general("")), chunk_size=4,
+                                                     chunk_delay=0.3))
+    temp = bench.prefix.unix_path(bench.winprobe("temp").stdout.strip())
+    process = bench.start_kelto()
+    assert bench.server.wait_for_requests(1, "/kelto2/kelto.dat", timeout=60)
+    time.sleep(1)  # the body is still arriving
+    assert not [p.name for p in temp.iterdir() if p.name.lower().startswith("mvc")]
+    assert process.wait(timeout=90) == 0

@@ -10,7 +10,10 @@ folder names must not depend on it.
 
 from __future__ import annotations
 
+import os
+import pathlib
 import re
+import shutil
 
 import pytest
 
@@ -20,6 +23,20 @@ TEST_EXE = BIN_DIR / "kelto2_win_tests.exe"
 # Any host: the proxy receives every request with its absolute URL.
 TEST_HOST = "dl.test.example"
 RUN_TIMEOUT = 600
+
+
+def _make_links(folder: pathlib.Path) -> pathlib.Path:
+    """Unix symbolic links (Wine follows them without calling them reparse
+    points) and hard links, as a program of the user could place them."""
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "folder").mkdir(parents=True)
+    (folder / "plain").write_bytes(b"plain")
+    (folder / "victim").write_bytes(b"victim")
+    for link, name, target in ((os.symlink, "symlink", "victim"), (os.link, "hardlink", "victim"),
+                               (os.symlink, "staged.xml.part", "victim"),
+                               (os.symlink, "folder-symlink", "folder")):
+        link(folder / target, folder / name)
+    return folder
 
 
 def _skipped(output: str) -> list[str]:
@@ -39,6 +56,7 @@ def test_win_layer_gtests(bench, locale, allowed_skips):
     result = bench.run(TEST_EXE, ["--gtest_color=no"], timeout=RUN_TIMEOUT, locale=locale, env={
         "KELTO2_TEST_URL": f"http://{TEST_HOST}",
         "KELTO2_STANDIN_DIR": bench.prefix.windows_path(STANDIN_DIR),
+        "KELTO2_LINK_DIR": bench.prefix.windows_path(_make_links(bench.workdir / "links")),
     })
     stdout = result.stdout.replace("\r\n", "\n")
     output = f"{stdout}\n--- stderr ---\n{result.stderr}"

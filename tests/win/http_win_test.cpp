@@ -252,6 +252,16 @@ TEST_F(HttpTest, TargetHeldOpenIsOverwrittenInPlace) {
     EXPECT_FALSE(PathExists(path + ".part"));
 }
 
+// A link where the download would be staged refuses it; a link at the
+// target itself is replaced by name (the hand-over tests show it).
+TEST_F(HttpTest, LinkAsTheStagingFileIsNotWrittenThrough) {
+    REQUIRE_LINK_DIR(links);
+    EXPECT_EQ(
+        DownloadToFile(Url("/canned/ok?size=300"), links + "\\staged.xml", "", nullptr, nullptr),
+        kHttpNoResponse);
+    EXPECT_EQ(ReadBytes(links + "\\victim"), "victim");
+}
+
 TEST_F(HttpTest, FailedDownloadLeavesTheExistingFile) {
     struct Case {
         std::string route;

@@ -102,6 +102,8 @@ protected:
         window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
         previousPause_ = SetHttpPauseForTesting(NoPause);
+        // Every job removes what killed runs left: that is gone before.
+        RemoveAbandonedFolders(TempFolder(), std::string(kSetupFolderPrefix));
         tempBefore_ = TempEntries();
     }
     void TearDown() override {
@@ -201,6 +203,34 @@ TEST(SetupJobFolder, OnlyAdministratorsAndSystem) {
     EXPECT_FALSE(PathExists(a.path));
     EXPECT_TRUE(CreatePrivateFolder(parent + "\\missing", "x").path.empty());
     b.handle.Close();
+    RemoveTree(parent);
+}
+
+// Names come from the system's generator: nothing of the process, the
+// time or an earlier name lets anybody make them beforehand.
+TEST(SetupJobFolder, NamesAreRandomAndHeldOnesStay) {
+    const std::string prefix(kSetupFolderPrefix);
+    std::string parent = ScratchFolder("folder-names");
+    PrivateFolder held = CreatePrivateFolder(parent, prefix);
+    std::string previous = held.path;
+    for (int i = 0; i < 8; ++i) {
+        PrivateFolder ended = CreatePrivateFolder(parent, prefix);
+        std::string name = ended.path.substr(ended.path.rfind('\\') + 1);
+        ASSERT_EQ(name.size(), prefix.size() + 32) << name;
+        // Two random names agree in about 2 of their 32 digits.
+        int same = 0;
+        for (size_t k = prefix.size(); k < name.size(); ++k) {
+            same += name[k] == previous[previous.size() - name.size() + k] ? 1 : 0;
+        }
+        EXPECT_LT(same, 12) << name << " after " << previous;
+        previous = ended.path;
+    }
+    ASSERT_TRUE(MakeFolders(parent + "\\" + prefix + "other"));
+    RemoveAbandonedFolders(parent, prefix);
+    EXPECT_TRUE(PathExists(held.path));
+    EXPECT_FALSE(PathExists(previous));
+    EXPECT_TRUE(PathExists(parent + "\\" + prefix + "other"));
+    held.handle.Close();
     RemoveTree(parent);
 }
 

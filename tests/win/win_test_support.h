@@ -135,6 +135,16 @@ inline std::optional<std::string> StandinDir() {
     }                                                                                \
     const std::string var = *var##Opt
 
+// The links test_win_layer.py places in KELTO2_LINK_DIR: "symlink",
+// "hardlink" and "staged.xml.part" lead to "victim", "folder-symlink" to
+// "folder"; "plain" is a plain file.
+#define REQUIRE_LINK_DIR(var)                                                          \
+    std::optional<std::string> var##Opt = EnvVar(L"KELTO2_LINK_DIR");                  \
+    if (!var##Opt) {                                                                   \
+        GTEST_SKIP() << "KELTO2_LINK_DIR names a folder of links (test_win_layer.py)"; \
+    }                                                                                  \
+    const std::string var = *var##Opt
+
 // ---- The Downloader's traces outside its folder ----
 
 inline std::string LocalAppData() {
