@@ -508,7 +508,9 @@ void CheckUiValue(Checking& c, const std::string& path, const ScannedEntry& e, c
             if (!e.value.empty() && !IsWebLink(e.value)) {
                 Report(c, path, e.line, Severity::kWarning,
                        name + " " + Quote(e.value) +
-                           " is not an http:// or https:// link; the launcher will not open it");
+                           " is not a web page (an http:// or https:// link, or one without a "
+                           "scheme); "
+                           "the launcher will not open it");
             }
             break;
         case UiKind::kDescription:

@@ -154,7 +154,7 @@ BROKEN = [
     ("number with junk", edited("captionY=10", "captionY=10px"), {}, (), "@captionY",
      "captionY '10px' is not a plain number; the launcher reads 10", 1),
     ("link not web", edited("Weblink1URL=http:", "Weblink1URL=file:"), {}, (), "@Weblink1URL",
-     "is not an http:// or https:// link", 1),
+     "is not a web page", 1),
     ("picture elsewhere", edited(f"http://{HOST}/kelto2/mvdown.png", "http://cdn.example/h.gif"),
      {}, (), "@headerImg", "its extension '.gif'", 2),
     ("sha256 for another version", published(sha256="0" * 64).replace(

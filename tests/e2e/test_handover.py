@@ -205,12 +205,18 @@ def nsis_setup(tmp_path_factory):
     return build
 
 
-def test_nsis_uninstaller_has_ended_before_the_update_installs(bench, nsis_setup):
-    """The silent NSIS uninstaller returns at once, its copy removes the old
+def test_nsis_install_then_uninstall_first_update(bench, nsis_setup):
+    """A whole install with a real NSIS installer; then the update whose
+    silent NSIS uninstaller returns at once while its copy removes the old
     installation seconds later: the update waits for that, the new one stays."""
-    assert bench.run(nsis_setup("1.6.5.2282"), ["/S"], timeout=120).ok
+    bench.serve_config(kelto=rules("latest=1.6.5.2282\n"))
+    bench.server.route("/download/mvsetup.exe",
+                       Response(body=nsis_setup("1.6.5.2282").read_bytes()))
+    hand_over(bench, None)
     folder = bench.product_folder()
+    assert (folder / "mvdown.exe").read_bytes() == mvdown_variant("1.6.5.2282").read_bytes()
     assert (folder / "uninst.exe").exists()
+    bench.prefix.kill_all()  # the Downloader it started holds its exe
     bench.serve_config(kelto=rules("latest=1.6.5.2288\n1.6.5.2282=2\n"))
     bench.server.route("/download/mvsetup.exe",
                        Response(body=nsis_setup("1.6.5.2288").read_bytes()))

@@ -14,8 +14,10 @@ from conftest import BIN_DIR, BUILD_DIR
 KELTO = BIN_DIR / "Kelto2.exe"
 RT_MANIFEST, RT_RCDATA = "24", "10"
 LANG_EN_US, LANG_ZH_CN = "1033", "2052"
+# ntdll is in every process before the exe is: it is never searched for.
 SYSTEM_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll",
-               "version.dll", "wininet.dll", "gdi32.dll", "comctl32.dll", "ole32.dll"}
+               "version.dll", "wininet.dll", "gdi32.dll", "comctl32.dll", "ole32.dll",
+               "ntdll.dll"}
 
 
 def cmake_cache(name: str) -> str:
