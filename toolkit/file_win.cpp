@@ -62,22 +62,6 @@ bool IsHeldOpen(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (!folder.empty() && folder.back() == '\\') {
-        return folder + name;
-    }
-    return folder + "\\" + name;
-}
-
-// The folder part of a full path; a drive's root keeps its '\'.
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.find_last_of('\\');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    return path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
-}
-
 std::wstring FullPath(const std::wstring& path) {
     DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) {

@@ -2,6 +2,23 @@
 
 namespace kelto {
 
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (path.empty() || path.back() != '\\') {
+        path += '\\';
+    }
+    path += name;
+    return path;
+}
+
+std::string FolderOf(std::string_view path) {
+    size_t slash = path.find_last_of('\\');
+    if (slash == std::string_view::npos) {
+        return {};
+    }
+    return std::string(path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash));
+}
+
 namespace {
 
 // MAX_PATH, which the short forms must stay below.

@@ -9,6 +9,13 @@
 
 namespace kelto {
 
+// folder + '\\' + name, without doubling a '\\' that ends folder.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The folder part of a full path ("" without a '\\'); a drive's root keeps
+// its '\\'.
+std::string FolderOf(std::string_view path);
+
 // Bytes of randomness in a run folder's name.
 inline constexpr size_t kFolderRandomBytes = 16;
 

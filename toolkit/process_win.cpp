@@ -5,6 +5,7 @@
 
 #include "toolkit/command_text.h"
 #include "toolkit/handles_win.h"
+#include "toolkit/path.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 
@@ -244,8 +245,7 @@ bool LetsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, bool isFolder) {
 
 bool IsReplaceableWith(HANDLE token, const std::string& path) {
     std::wstring file = ToWide(path);
-    size_t slash = file.find_last_of(L"\\/");
-    std::wstring folder = slash == std::wstring::npos ? L"." : file.substr(0, slash);
+    std::wstring folder = ToWide(FolderOf(path));
     const struct {
         const std::wstring& path;
         bool isFolder;

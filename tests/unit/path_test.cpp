@@ -23,6 +23,14 @@ TEST(FinalPath, ShortFormWhereItCarriesThePath) {
     }
 }
 
+TEST(PathParts, FolderOfAndJoin) {
+    EXPECT_EQ(FolderOf("C:\\Users\\u\\mvdown.exe"), "C:\\Users\\u");
+    EXPECT_EQ(FolderOf("C:\\mvdown.exe"), "C:\\");  // a root is a folder, "C:" is not
+    EXPECT_EQ(FolderOf("mvdown.exe"), "");
+    EXPECT_EQ(JoinPath("C:\\", "x"), "C:\\x");
+    EXPECT_EQ(JoinPath("C:\\Temp", "x"), "C:\\Temp\\x");
+}
+
 TEST(NtPath, EachForm) {
     EXPECT_EQ(NtPathFor("C:\\x"), "\\??\\C:\\x");
     EXPECT_EQ(NtPathFor("\\\\host\\share\\x"), "\\??\\UNC\\host\\share\\x");
