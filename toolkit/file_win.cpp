@@ -192,6 +192,91 @@ bool IsGone(const std::wstring& path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// The names of the files (not folders) directly in the folder that folder
+// holds, read through that handle.
+std::vector<std::wstring> FileNamesIn(HANDLE folder) {
+    std::vector<std::wstring> names;
+    alignas(LONGLONG) uint8_t buffer[16 * 1024];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer, sizeof(buffer))) {
+        kind = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+            // Subfolders are not ours to make, so not ours to empty either.
+            if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.emplace_back(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            }
+            if (entry->NextEntryOffset == 0) {
+                break;
+            }
+            at += entry->NextEntryOffset;
+        }
+    }
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        LogLastError("list a folder");
+    }
+    return names;
+}
+
+// Deletes the file name in the folder that folder holds (whose final path
+// is folderPath), opened relative to that handle: a link is deleted
+// itself, never what it leads to, and one that the open follows all the
+// same (Unix links under Wine) stays. What another program holds without
+// delete sharing stays.
+bool DeleteFileIn(HANDLE folder, const std::string& folderPath, std::wstring name) {
+    USHORT bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    UNICODE_STRING relative{bytes, bytes, name.data()};
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &relative, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK io{};
+    FileHandle file;
+    NTSTATUS status =
+        NtCreateFile(file.Put(), DELETE | SYNCHRONIZE, &object, &io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                         FILE_SYNCHRONOUS_IO_NONALERT,
+                     nullptr, 0);
+    if (!NT_SUCCESS(status)) {
+        TraceStatus("open " + ToUtf8(name) + " to delete it", status);
+        return false;
+    }
+    std::string path = JoinPath(folderPath, ToUtf8(name));
+    if (!SamePath(path, FinalPath(file.Get()))) {
+        TraceStep("refused " + path + ": reached through a link");
+        return false;
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof(gone))) {
+        LogLastError("delete a file");
+        return false;
+    }
+    return true;
+}
+
+// Held without delete sharing, nobody can rename the folder away and put a
+// link in its place: its files are found and deleted through this handle
+// (RemoveHeldFolder), never through the folder's name.
+FileHandle OpenFolderToRemove(const std::string& folder) {
+    return OpenUnredirected(folder, DELETE | FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FileKind::kFolder);
+}
+
+// Deletes the files directly in the folder that held holds, then marks the
+// folder itself: it goes when the handle closes, if it is empty by then.
+bool RemoveHeldFolder(HANDLE held, const std::string& folder) {
+    std::string folderPath = FinalPath(held);
+    for (const std::wstring& name : FileNamesIn(held)) {
+        DeleteFileIn(held, folderPath, name);
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof(gone))) {
+        DWORD error = GetLastError();
+        TraceError("remove folder " + folder, error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string FinalPath(HANDLE handle) {
@@ -315,12 +400,10 @@ void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix
         // delete access fails while it runs. No run takes up a folder it
         // did not make, so one found unused stays so.
         std::string path = JoinPath(base, name);
-        if (OpenUnredirected(path, DELETE | FILE_LIST_DIRECTORY,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                             FileKind::kFolder)
-                .IsValid()) {
+        FileHandle held = OpenFolderToRemove(path);
+        if (held.IsValid()) {
             TraceStep("remove abandoned folder " + path);
-            RemoveFolderAndFiles(path);
+            RemoveHeldFolder(held.Get(), path);
         }
     } while (FindNextFileW(find.Get(), &entry));
 }
@@ -329,27 +412,16 @@ bool RemoveFolderAndFiles(const std::string& folder) {
     if (folder.empty()) {
         return false;  // would name the current drive's root
     }
-    std::wstring wide = ToWide(folder);
-    WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (find.IsValid()) {
-        do {
-            // Subfolders are not ours to make, so not ours to empty either.
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileW((wide + L"\\" + entry.cFileName).c_str());
-            }
-        } while (FindNextFileW(find.Get(), &entry));
+    FileHandle held = OpenFolderToRemove(folder);
+    if (!held.IsValid()) {
+        DWORD error = GetLastError();
+        if (IsGone(ToWide(folder))) {
+            return true;
+        }
+        TraceError("open folder " + folder + " to remove it", error);
+        return false;
     }
-    if (RemoveDirectoryW(wide.c_str())) {
-        return true;
-    }
-    DWORD error = GetLastError();
-    if (IsGone(wide)) {
-        return true;
-    }
-    TraceError("remove folder " + folder, error);
-    return false;
+    return RemoveHeldFolder(held.Get(), folder);
 }
 
 bool FileExists(const std::string& path) {

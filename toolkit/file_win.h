@@ -71,7 +71,9 @@ struct PrivateFolder {
 void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix);
 
 // Deletes the files directly in folder, then the folder itself when it is
-// empty. What another program holds open stays. True when the folder is gone.
+// empty, all through a handle that holds the folder: a link put in its
+// place is refused, and a link inside is deleted, not what it leads to.
+// What another program holds open stays. True when the folder is gone.
 bool RemoveFolderAndFiles(const std::string& folder);
 
 // Writes a file beside its target ("<target>.part") and puts it in the

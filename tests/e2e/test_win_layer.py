@@ -36,6 +36,9 @@ def _make_links(folder: pathlib.Path) -> pathlib.Path:
                                (os.symlink, "staged.xml.part", "victim"),
                                (os.symlink, "folder-symlink", "folder")):
         link(folder / target, folder / name)
+    (folder / "doomed").mkdir()
+    (folder / "doomed" / "plain").write_bytes(b"plain")
+    os.symlink(folder / "victim", folder / "doomed" / "symlink")
     return folder
 
 

@@ -31,4 +31,18 @@ TEST(OpenUnredirected, RefusesLinksAndTheWrongKind) {
     }
 }
 
+TEST(RemoveFolderAndFiles, DeletesLinksNotWhatTheyLeadTo) {
+    REQUIRE_LINK_DIR(links);
+    const std::string doomed = links + "\\doomed";
+    // A link is deleted itself where the platform can open it so; where
+    // the open follows it (Unix links under Wine), it stays, and so does
+    // the folder.
+    bool removed = RemoveFolderAndFiles(doomed);
+    EXPECT_EQ(removed, !PathExists(doomed));
+    EXPECT_FALSE(PathExists(doomed + "\\plain"));
+    EXPECT_FALSE(RemoveFolderAndFiles(links + "\\folder-symlink"));
+    EXPECT_TRUE(PathExists(links + "\\folder"));
+    EXPECT_TRUE(FileExists(links + "\\victim"));
+}
+
 }  // namespace

@@ -137,7 +137,8 @@ inline std::optional<std::string> StandinDir() {
 
 // The links test_win_layer.py places in KELTO2_LINK_DIR: "symlink",
 // "hardlink" and "staged.xml.part" lead to "victim", "folder-symlink" to
-// "folder"; "plain" is a plain file.
+// "folder"; "plain" is a plain file; "doomed" holds a plain file and a
+// symbolic link to "victim".
 #define REQUIRE_LINK_DIR(var)                                                          \
     std::optional<std::string> var##Opt = EnvVar(L"KELTO2_LINK_DIR");                  \
     if (!var##Opt) {                                                                   \
