@@ -230,12 +230,11 @@ bool DeleteFileIn(HANDLE folder, const std::string& folderPath, std::wstring nam
     InitializeObjectAttributes(&object, &relative, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io{};
     FileHandle file;
-    NTSTATUS status =
-        NtCreateFile(file.Put(), DELETE | SYNCHRONIZE, &object, &io, nullptr, 0,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                     FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
-                         FILE_SYNCHRONOUS_IO_NONALERT,
-                     nullptr, 0);
+    NTSTATUS status = NtCreateFile(
+        file.Put(), DELETE | SYNCHRONIZE, &object, &io, nullptr, 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
+        0);
     if (!NT_SUCCESS(status)) {
         TraceStatus("open " + ToUtf8(name) + " to delete it", status);
         return false;
