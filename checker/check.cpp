@@ -884,9 +884,11 @@ std::array<uint8_t, N> DigestOf(const EVP_MD* md, std::string_view bytes) {
     return digest;
 }
 
-// Checks r || s as the launcher does: ECDSA P-256 over the file's SHA-256.
+// Checks r || s as the launcher does: ECDSA P-256 over the SHA-256 of the
+// signed statement.
 bool VerifySignature(std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
-                     const Sha256Digest& digest) {
+                     std::string_view statement) {
+    Sha256Digest digest = DigestOf<32>(EVP_sha256(), statement);
     const unsigned char* p = keyDer.data();
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         d2i_PUBKEY(nullptr, &p, static_cast<long>(keyDer.size())), &EVP_PKEY_free);
@@ -911,6 +913,24 @@ bool VerifySignature(std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
            EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) == 1 &&
            EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derLength), digest.data(),
                            digest.size()) == 1;
+}
+
+// The version, among those the configuration names in its version-keyed
+// sections, for which r || s signs this file; nullopt when none.
+std::optional<std::string> SignedVersion(const LauncherConfig& config,
+                                         std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
+                                         const Sha256Digest& sha256) {
+    for (const std::vector<std::string>* list :
+         {&config.forceupdate, &config.signature, &config.sha256, &config.md5}) {
+        for (const std::string& line : *list) {
+            std::string version = line.substr(0, line.find('='));
+            if (IsFourNumberVersion(version) &&
+                VerifySignature(keyDer, rs, SignedStatement(version, sha256))) {
+                return version;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 struct KeyRead {
@@ -957,6 +977,11 @@ void ReportVerdict(Checking& c, PackageVerdict verdict, const std::string& path,
         case PackageVerdict::kOk:
         case PackageVerdict::kUnreadable:
         case PackageVerdict::kReleaseKeyMalformed:  // said about the key itself
+            return;
+        case PackageVerdict::kVersionMalformed:
+            Report(c, FallbackPlace(c), Severity::kError,
+                   "latest " + version +
+                       " is not four numbers; a launcher built with this key installs nothing");
             return;
         case PackageVerdict::kSha256Malformed:
         case PackageVerdict::kMd5Malformed: {
@@ -1055,9 +1080,23 @@ void CheckPackage(Checking& c) {
     if (needs.sha256) {
         digests.sha256 = DigestOf<32>(EVP_sha256(), file.bytes);
     }
+    std::optional<EcdsaSignature> signature;
     PackageVerdict verdict = JudgePackage(
-        checks, key.key.state, digests,
-        [&](const EcdsaSignature& rs) { return VerifySignature(key.der, rs, digests.sha256); });
+        checks, key.key.state, digests, [&](const EcdsaSignature& rs, std::string_view statement) {
+            signature = rs;
+            return VerifySignature(key.der, rs, statement);
+        });
+    // A genuine signature of this file for another version is an old one
+    // published again: say which version it was made for.
+    if (verdict == PackageVerdict::kSignatureMismatch && signature) {
+        if (std::optional<std::string> other =
+                SignedVersion(c.config, key.der, *signature, digests.sha256)) {
+            Report(c, LocateOr(c, kSignatureSection, latestName), Severity::kError,
+                   "signature for " + Quote(latestName) + " is a signature for version " +
+                       Quote(*other) + "; a launcher built with this key refuses the package");
+            return;
+        }
+    }
     ReportVerdict(c, verdict, target.path, digests, latestName);
 }
 

@@ -111,6 +111,7 @@ PackageChecks PackageChecksFor(const LauncherConfig& config) {
     if (!latest) {
         return checks;
     }
+    checks.version = latest->value;
     for (auto [list, value] :
          {std::pair{&config.md5, &checks.md5}, std::pair{&config.sha256, &checks.sha256},
           std::pair{&config.signature, &checks.signature}}) {

@@ -266,6 +266,8 @@ std::string_view VerdictText(PackageVerdict verdict) {
             return "md5 value is malformed";
         case PackageVerdict::kMd5Mismatch:
             return "md5 mismatch";
+        case PackageVerdict::kVersionMalformed:
+            return "latest is not a version";
         case PackageVerdict::kSignatureMissing:
             return "signature missing";
         case PackageVerdict::kSignatureMalformed:
@@ -278,6 +280,42 @@ std::string_view VerdictText(PackageVerdict verdict) {
 
 std::string PackageCheckFailedLine(PackageVerdict verdict) {
     return std::string(kCheckFailedPrefix) + std::string(VerdictText(verdict));
+}
+
+bool IsFourNumberVersion(std::string_view text) {
+    std::vector<std::string_view> pieces = SplitText(text, '.');
+    if (pieces.size() != 4) {
+        return false;
+    }
+    for (std::string_view piece : pieces) {
+        if (piece.empty() || piece.size() > 5 || (piece[0] == '0' && piece.size() > 1)) {
+            return false;
+        }
+        uint32_t value = 0;
+        for (char c : piece) {
+            if (c < '0' || c > '9') {
+                return false;
+            }
+            value = value * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (value > 65535) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string SignedStatement(std::string_view version, const Sha256Digest& sha256) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string statement = "kelto2-setup ";
+    statement.append(version);
+    statement.push_back(' ');
+    for (uint8_t byte : sha256) {
+        statement.push_back(kDigits[byte >> 4]);
+        statement.push_back(kDigits[byte & 0x0f]);
+    }
+    statement.push_back('\n');
+    return statement;
 }
 
 bool PackageNeedsCheck(const PackageChecks& checks, ReleaseKeyState key) {
@@ -297,6 +335,11 @@ PackageVerdict JudgePackage(const PackageChecks& checks, ReleaseKeyState key,
     // packages unverified: it runs none.
     if (key == ReleaseKeyState::kMalformed) {
         return PackageVerdict::kReleaseKeyMalformed;
+    }
+    // A keyed build installs only what a signature names: a latest that is
+    // no version could pick up a signature by accident.
+    if (key == ReleaseKeyState::kValid && !IsFourNumberVersion(checks.version)) {
+        return PackageVerdict::kVersionMalformed;
     }
     if (!checks.sha256.empty()) {
         std::optional<Sha256Digest> expected = ParseSha256Hex(checks.sha256);
@@ -329,7 +372,9 @@ PackageVerdict JudgePackage(const PackageChecks& checks, ReleaseKeyState key,
     if (!rs) {
         return PackageVerdict::kSignatureMalformed;
     }
-    return verify && verify(*rs) ? PackageVerdict::kOk : PackageVerdict::kSignatureMismatch;
+    std::string statement = SignedStatement(checks.version, digests.sha256);
+    return verify && verify(*rs, statement) ? PackageVerdict::kOk
+                                            : PackageVerdict::kSignatureMismatch;
 }
 
 }  // namespace kelto

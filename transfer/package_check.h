@@ -22,7 +22,8 @@ namespace kelto {
 struct PackageChecks {
     std::string md5;        // 32 hex digits
     std::string sha256;     // 64 hex digits
-    std::string signature;  // base64 of a DER ECDSA signature over the SHA-256 of the file
+    std::string signature;  // base64 of a DER ECDSA signature of SignedStatement
+    std::string version;    // "latest" as written, which the signature is bound to
 };
 
 using Md5Digest = std::array<uint8_t, 16>;
@@ -67,6 +68,7 @@ ReleaseKey ReleaseKeyFromDer(std::optional<std::span<const uint8_t>> der);
 enum class PackageVerdict {
     kOk,
     kReleaseKeyMalformed,
+    kVersionMalformed,
     kUnreadable,
     kSha256Malformed,
     kSha256Mismatch,
@@ -76,6 +78,14 @@ enum class PackageVerdict {
     kSignatureMalformed,
     kSignatureMismatch,
 };
+
+// Whether "latest" is four decimal numbers of 0..65535 joined by dots,
+// without leading zeros or blanks: the only texts a signature is bound to.
+bool IsFourNumberVersion(std::string_view text);
+
+// What a release signature signs: "kelto2-setup <version> <sha256>\n", the
+// version exactly as written and the digest in lower-case hex.
+std::string SignedStatement(std::string_view version, const Sha256Digest& sha256);
 
 // Why a package was refused, for the log ("sha256 mismatch").
 std::string_view VerdictText(PackageVerdict verdict);
@@ -101,12 +111,14 @@ struct PackageDigests {
     Sha256Digest sha256{};
 };
 
-// Checks r || s against the file's SHA-256 with the release key.
-using SignatureVerifier = std::function<bool(const EcdsaSignature&)>;
+// Checks r || s against the SHA-256 of statement with the release key.
+using SignatureVerifier = std::function<bool(const EcdsaSignature&, std::string_view statement)>;
 
 // The decision on a package whose digests (those DigestsNeeded asked for)
-// were computed: kOk or the first reason to refuse it. verify is called only
-// with a valid key and a well-formed signature.
+// were computed: kOk or the first reason to refuse it. With a key, a
+// version that is not four numbers is refused before anything else. verify
+// is called only with a valid key and a well-formed signature, on the
+// statement for checks.version and the file's SHA-256.
 PackageVerdict JudgePackage(const PackageChecks& checks, ReleaseKeyState key,
                             const PackageDigests& digests, const SignatureVerifier& verify);
 

@@ -131,6 +131,20 @@ std::optional<PackageDigests> HashFile(HANDLE file, DigestNeeds needs) {
     return digests;
 }
 
+std::optional<Sha256Digest> Sha256OfBytes(std::string_view bytes) {
+    CngHash sha256;
+    if (!OpenHash(BCRYPT_SHA256_ALGORITHM, "SHA-256", sha256)) {
+        return std::nullopt;
+    }
+    std::vector<UCHAR> buffer(bytes.begin(), bytes.end());
+    Sha256Digest digest{};
+    if (!AddToHash(&sha256, buffer, static_cast<DWORD>(buffer.size())) ||
+        !FinishHash(&sha256, digest)) {
+        return std::nullopt;
+    }
+    return digest;
+}
+
 bool VerifyP256Signature(const EcPublicKey& key, const Sha256Digest& digest,
                          const EcdsaSignature& rs) {
     CngKey imported = ImportP256Key(key);
@@ -169,9 +183,10 @@ PackageVerdict VerifyPackageFile(const std::string& path, const PackageChecks& c
     if (!digests) {
         return PackageVerdict::kUnreadable;
     }
-    PackageVerdict verdict =
-        JudgePackage(checks, key.state, *digests, [&](const EcdsaSignature& rs) {
-            return VerifyP256Signature(key.point, digests->sha256, rs);
+    PackageVerdict verdict = JudgePackage(
+        checks, key.state, *digests, [&](const EcdsaSignature& rs, std::string_view statement) {
+            std::optional<Sha256Digest> signedDigest = Sha256OfBytes(statement);
+            return signedDigest && VerifyP256Signature(key.point, *signedDigest, rs);
         });
     if (verdict == PackageVerdict::kOk) {
         held = std::move(file);

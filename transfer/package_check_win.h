@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "toolkit/handles_win.h"
 #include "transfer/package_check.h"
@@ -22,6 +23,9 @@ ReleaseKey LoadReleaseKey();
 // The digests asked for, of the file read from its current position to its
 // end; nullopt when it cannot be read or CNG fails.
 [[nodiscard]] std::optional<PackageDigests> HashFile(HANDLE file, DigestNeeds needs);
+
+// The SHA-256 of bytes in memory; nullopt when CNG fails.
+[[nodiscard]] std::optional<Sha256Digest> Sha256OfBytes(std::string_view bytes);
 
 // True when r || s is a valid P-256 ECDSA signature of digest under key.
 [[nodiscard]] bool VerifyP256Signature(const EcPublicKey& key, const Sha256Digest& digest,

@@ -93,11 +93,15 @@ int wmain(int argc, wchar_t** argv) {
     probe.Close();
     ReleaseKey key;
     EcdsaSignature rs{};
-    if (!digests || !SignWithFreshKey(digests->sha256, key, rs)) {
+    const std::string version = "1.6.5.2290";
+    std::optional<Sha256Digest> statementDigest =
+        digests ? Sha256OfBytes(SignedStatement(version, digests->sha256)) : std::nullopt;
+    if (!statementDigest || !SignWithFreshKey(*statementDigest, key, rs)) {
         std::fprintf(stderr, "CNG could not hash or sign\n");
         return 1;
     }
-    PackageChecks checks{Hex(digests->md5), Hex(digests->sha256), Base64(SignatureDer(rs))};
+    PackageChecks checks{Hex(digests->md5), Hex(digests->sha256), Base64(SignatureDer(rs)),
+                         version};
 
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {

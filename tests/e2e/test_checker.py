@@ -72,11 +72,13 @@ def published(md5: str = "", sha256: str = "", signature: str = "") -> str:
                   f"{LATEST}={sha256}\r\n[signature]\r\n{LATEST}={signature}\r\n")
 
 
-def signature_of(data: bytes, tmp_path: pathlib.Path) -> str:
-    """What an operator publishes: base64 of `openssl dgst -sha256 -sign`."""
-    (tmp_path / "signed").write_bytes(data)
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(KEYS / "test_release.key"),
-                          str(tmp_path / "signed")], capture_output=True, check=True).stdout
+def signature_of(data: bytes, version: str | None = LATEST) -> str:
+    """What an operator publishes: base64 of `openssl dgst -sha256 -sign` over
+    "kelto2-setup VERSION SHA256\\n" (version None: over the bare bytes)."""
+    if version is not None:
+        data = f"kelto2-setup {version} {hashlib.sha256(data).hexdigest()}\n".encode()
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(KEYS / "test_release.key")],
+                         input=data, capture_output=True, check=True).stdout
     return base64.b64encode(der).decode()
 
 
@@ -87,7 +89,7 @@ def test_demo_tree_is_clean(tmp_path):
 
 def test_signed_demo_tree_is_clean_with_its_key(tmp_path):
     config = published(hashlib.md5(PACKAGE).hexdigest(), hashlib.sha256(PACKAGE).hexdigest(),
-                       signature_of(PACKAGE, tmp_path))
+                       signature_of(PACKAGE))
     result = check(make_tree(tmp_path / "tree", config), "--key", str(KEYS / "test_release.pub"))
     assert (result.returncode, result.stdout) == (0, "")
 
@@ -137,8 +139,15 @@ BROKEN = [
      "does not match the sha256", 2),
     ("md5 malformed", published(md5="abc"), {}, (), "@1.6.5.2288=abc",
      "md5 for '1.6.5.2288' is not 32 hex digits", 2),
-    ("signature of other bytes", None, {}, ("--key", str(KEYS / "test_release.pub")),
-     "@1.6.5.2288=M", "does not verify download/mvsetup.exe", 2),
+    ("signature of other bytes", published(signature=signature_of(b"other")), {},
+     ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
+     "does not verify download/mvsetup.exe", 2),
+    ("signature of the bare package", published(signature=signature_of(PACKAGE, None)), {},
+     ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
+     "does not verify download/mvsetup.exe", 2),
+    ("signature for another version", published(signature=signature_of(PACKAGE, "1.6.5.2282")),
+     {}, ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
+     "is a signature for version '1.6.5.2282'", 2),
     ("repeated section", REFERENCE + "[UI]\r\ncaption=x\r\n", {}, (), "@[UI]",
      "section [UI] repeats line", 2),
     ("repeated key", REFERENCE + "captionX=50\r\n", {}, (), "@captionX=50",
@@ -160,7 +169,7 @@ BROKEN = [
     ("sha256 for another version", published(sha256="0" * 64).replace(
         f"[sha256]\r\n{LATEST}", "[sha256]\r\n1.6.5.2287"), {}, (), "@1.6.5.2287",
      "[sha256] has no entry for latest '1.6.5.2288'", 1),
-    ("signature missing", None, {}, ("--key", str(KEYS / "test_release.pub")),
+    ("signature missing", published(), {}, ("--key", str(KEYS / "test_release.pub")),
      "kelto2/kelto.dat:0:", "no [signature] for latest '1.6.5.2288'", 2),
     ("key malformed", REFERENCE, {}, ("--key", str(KEYS / "test_release.key")),
      f"{KEYS / 'test_release.key'}:0:", "not a PEM ECDSA P-256 public key", 2),
@@ -170,9 +179,6 @@ BROKEN = [
 @pytest.mark.parametrize("config,files,args,at,message,status",
                          [case[1:] for case in BROKEN], ids=[case[0] for case in BROKEN])
 def test_broken_tree_shows_its_message_once(tmp_path, config, files, args, at, message, status):
-    if config is None:  # signed, but not this package (or not at all)
-        signed = message.startswith("does not verify")
-        config = published(signature=signature_of(b"other", tmp_path) if signed else "")
     root = make_tree(tmp_path / "tree", config, files)
     result = check(root, *args)
     if at.startswith("@"):

@@ -1,10 +1,13 @@
 """A launcher built with a release key runs only a Setup package whose
-published signature verifies: a swapped package from the configured URL is
-refused, the signed one from the default URL installs and hands over."""
+published signature verifies for the version that `latest` names: a swapped
+package from the configured URL is refused, the signed one from the default
+URL installs and hands over; a genuine signature made for another version
+runs nothing."""
 
 from __future__ import annotations
 
 import base64
+import hashlib
 import shutil
 import subprocess
 
@@ -16,32 +19,39 @@ KEYED_KELTO = BIN_DIR / "keyed" / "Kelto2.exe"
 PRIVATE_KEY = REPO / "tests" / "keys" / "test_release.key"
 
 
-def signature_of(data: bytes) -> str:
-    """What an operator publishes: `openssl dgst -sha256 -sign KEY FILE | base64 -w0`."""
+def signature_of(data: bytes, version: str) -> str:
+    """What an operator publishes: `printf 'kelto2-setup %s %s\\n' VERSION SHA256 |
+    openssl dgst -sha256 -sign KEY | base64 -w0`."""
+    statement = f"kelto2-setup {version} {hashlib.sha256(data).hexdigest()}\n".encode()
     signed = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(PRIVATE_KEY)],
-                            input=data, capture_output=True, check=True)
+                            input=statement, capture_output=True, check=True)
     return base64.b64encode(signed.stdout).decode("ascii")
 
 
-def test_keyed_launcher_refuses_a_swapped_package_and_runs_the_signed_one(bench):
+@pytest.fixture
+def keyed():
     if not shutil.which("openssl"):
         pytest.skip("the openssl command line signs the package")
     if not KEYED_KELTO.exists():
         pytest.fail(f"{KEYED_KELTO} is missing: build it (cmake --build {BUILD_DIR} "
                     f"--target Kelto2_keyed)")
+    return KEYED_KELTO
+
+
+def test_keyed_launcher_refuses_a_swapped_package_and_runs_the_signed_one(bench, keyed):
     package = standin_exe("mvsetup.exe").read_bytes()
     bench.serve_config(kelto=f"""[forceupdate]
 latest=1.6.5.2288
 url=http://mirror.example/download/swapped.exe
 [signature]
-1.6.5.2288={signature_of(package)}
+1.6.5.2288={signature_of(package, "1.6.5.2288")}
 """)
     bench.serve_software_xml()
     bench.serve_setup("1.6.5.2288")
     bench.server.route("/download/swapped.exe", Response(body=package + b"\0appended"))
     bench.enable_kelto_log()
 
-    result = bench.run(KEYED_KELTO, timeout=120)
+    result = bench.run(keyed, timeout=120)
     assert result.ok, result
 
     log = bench.kelto_log()
@@ -52,3 +62,20 @@ url=http://mirror.example/download/swapped.exe
     paths = bench.server.paths()
     assert paths.count("/download/swapped.exe") == 1 and paths.count("/download/mvsetup.exe") == 1
     assert sum(line.startswith("setup path ") for line in bench.log_lines()) == 1
+
+
+def test_signature_replayed_for_a_newer_latest_runs_nothing(bench, keyed):
+    package = standin_exe("mvsetup.exe").read_bytes()
+    bench.serve_config(kelto=f"""[forceupdate]
+latest=1.6.5.2288
+[signature]
+1.6.5.2288={signature_of(package, "1.6.5.2282")}
+""")
+    bench.serve_setup("1.6.5.2288")
+    bench.enable_kelto_log()
+
+    result = bench.run(keyed, timeout=120)
+    assert result.ok, result
+    refused = ["Package check failed: signature mismatch", "Download mvsetup.exe failed"]
+    assert bench.kelto_log() == ["Start download mvsetup.exe, 0"] + refused * 3
+    assert not any(line.startswith("setup ") for line in bench.log_lines())

@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    ReleaseKeyState::kNone);
     }
 
-    // The published values, one a line: md5, sha256, signature.
+    // The published values, one a line: md5, sha256, signature, latest.
     PackageChecks checks;
-    std::string* fields[] = {&checks.md5, &checks.sha256, &checks.signature};
+    std::string* fields[] = {&checks.md5, &checks.sha256, &checks.signature, &checks.version};
     size_t start = 0;
     for (std::string* field : fields) {
         size_t end = std::min(text.find('\n', start), text.size());
@@ -72,8 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (ReleaseKeyState state :
          {ReleaseKeyState::kNone, ReleaseKeyState::kValid, ReleaseKeyState::kMalformed}) {
         int calls = 0;
-        PackageVerdict verdict = JudgePackage(checks, state, digests,
-                                              [&](const EcdsaSignature&) { return ++calls > 0; });
+        PackageVerdict verdict = JudgePackage(
+            checks, state, digests, [&](const EcdsaSignature&, std::string_view statement) {
+                FUZZ_CHECK(statement.ends_with('\n'));
+                return ++calls > 0;
+            });
         FUZZ_CHECK(calls <= 1);
         FUZZ_CHECK((state == ReleaseKeyState::kMalformed) ==
                    (verdict == PackageVerdict::kReleaseKeyMalformed));
@@ -82,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(checks.md5.empty() || Hex(digests.md5) == Lowered(checks.md5));
             FUZZ_CHECK(checks.sha256.empty() || Hex(digests.sha256) == Lowered(checks.sha256));
             FUZZ_CHECK(state != ReleaseKeyState::kValid || calls == 1);
+            FUZZ_CHECK(state != ReleaseKeyState::kValid || IsFourNumberVersion(checks.version));
         }
         if (!PackageNeedsCheck(checks, state)) {
             FUZZ_CHECK(verdict == PackageVerdict::kOk);

@@ -310,9 +310,11 @@ TEST_F(SetupJobTest, PackageRunAndHandOver) {
 // The canned 333-byte body as published by sha256sum, md5sum and openssl.
 const std::string kSha333 = "61148f4d3301a0b0e04d5e3023553fb584818cd8eb72d4ed418211d199ec7bdc";
 const std::string kMd5Of333 = "a2bf5cc7a0496b5f031604d5956e261b";
+// The tests' key over "kelto2-setup 1.6.5.2290 " kSha333 and a line feed.
 const std::string kSig333 =
-    "MEUCIQCLmffzGxaa1As45eII5KPOnRmr1MnyVrjocpKwEaEpfQIgU6lAUbDgJWJeOid/vpOFDBNEjqt9t8I3jOXC/"
-    "r0LlEQ=";
+    "MEUCIEIUUEDpk/Tzs6uWacJIhcOfOKcN34sdAbErYo2XWL+sAiEA/WIMU7iKIURgVhqF1Do4avT5d1S8ua+C6ftaOC"
+    "yjBuE=";
+const std::string kV = "1.6.5.2290";
 const std::string kCheckFailed = "Package check failed: ";
 
 TEST_F(SetupJobTest, PackageChecks) {
@@ -326,10 +328,10 @@ TEST_F(SetupJobTest, PackageChecks) {
         const char* refusal;  // why every attempt fails; nullptr: the package runs
     };
     const Case cases[] = {
-        {"both digests match", {kMd5Of333, kSha333, ""}, {}, nullptr},
-        {"md5 of another package", {std::string(32, '0'), "", ""}, {}, "md5 mismatch"},
-        {"keyed, unsigned", {"", kSha333, ""}, key, "signature missing"},
-        {"keyed, signed", {"", "", kSig333}, key, nullptr},
+        {"both digests match", {kMd5Of333, kSha333, "", kV}, {}, nullptr},
+        {"md5 of another package", {std::string(32, '0'), "", "", kV}, {}, "md5 mismatch"},
+        {"keyed, unsigned", {"", kSha333, "", kV}, key, "signature missing"},
+        {"keyed, signed", {"", "", kSig333, kV}, key, nullptr},
         {"malformed key refuses all", {}, bad, "release key is malformed"},
     };
     for (const Case& c : cases) {
