@@ -9,6 +9,7 @@
 #include "toolkit/preload_win.h"
 #include "toolkit/product.h"
 #include "toolkit/trace_win.h"
+#include "transfer/package_check_win.h"
 #include "ui/image_types_win.h"
 #include "ui/progress_window_win.h"
 
@@ -16,6 +17,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kelto;
     RestrictDllSearchToSystem32();
     TraceStep("start");
+    switch (LoadReleaseKey().state) {
+        case ReleaseKeyState::kValid:
+            TraceStep("keyed: a Setup package runs only with a signature that verifies");
+            break;
+        case ReleaseKeyState::kNone:
+            TraceStep("not keyed: Setup packages run without a signature check");
+            break;
+        case ReleaseKeyState::kMalformed:
+            TraceStep("keyed, but the release key is malformed: no Setup package runs");
+            break;
+    }
     PreloadSystemLibraries();
     RegisterSkinImageTypes();
     // An error that escapes start-up ends the run with a report and code 1.

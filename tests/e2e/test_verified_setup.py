@@ -74,8 +74,9 @@ latest=1.6.5.2288
     bench.serve_setup("1.6.5.2288")
     bench.enable_kelto_log()
 
-    result = bench.run(keyed, timeout=120)
+    result = bench.run(keyed, timeout=120, debug="-all,warn+seh")
     assert result.ok, result
+    assert "keyed: a Setup package runs only with a signature that verifies" in result.stderr
     refused = ["Package check failed: signature mismatch", "Download mvsetup.exe failed"]
     assert bench.kelto_log() == ["Start download mvsetup.exe, 0"] + refused * 3
     assert not any(line.startswith("setup ") for line in bench.log_lines())
