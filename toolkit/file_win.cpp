@@ -165,14 +165,19 @@ bool OverwriteInPlace(HANDLE staging, const std::string& target) {
     return true;
 }
 
+// The object handle is open on (with delete access) goes when its last
+// handle closes; a folder only when it is empty by then.
+bool MarkForDeletion(HANDLE handle) {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &gone, sizeof(gone)) != FALSE;
+}
+
 // Deletes what an interrupted write left at path, when it is a plain file:
 // deleting a link by its name may delete its target instead (Wine does).
 bool DeleteLeftover(const std::string& path) {
     FileHandle leftover = OpenUnredirected(
         path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    FILE_DISPOSITION_INFO gone{TRUE};
-    return leftover.IsValid() &&
-           SetFileInformationByHandle(leftover.Get(), FileDispositionInfo, &gone, sizeof(gone));
+    return leftover.IsValid() && MarkForDeletion(leftover.Get());
 }
 
 // Full access for SYSTEM and the Administrators, passed on to everything
@@ -244,8 +249,7 @@ bool DeleteFileIn(HANDLE folder, const std::string& folderPath, std::wstring nam
         TraceStep("refused " + path + ": reached through a link");
         return false;
     }
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof(gone))) {
+    if (!MarkForDeletion(file.Get())) {
         LogLastError("delete a file");
         return false;
     }
@@ -261,14 +265,13 @@ FileHandle OpenFolderToRemove(const std::string& folder) {
 }
 
 // Deletes the files directly in the folder that held holds, then marks the
-// folder itself: it goes when the handle closes, if it is empty by then.
+// folder itself.
 bool RemoveHeldFolder(HANDLE held, const std::string& folder) {
     std::string folderPath = FinalPath(held);
     for (const std::wstring& name : FileNamesIn(held)) {
         DeleteFileIn(held, folderPath, name);
     }
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (!SetFileInformationByHandle(held, FileDispositionInfo, &gone, sizeof(gone))) {
+    if (!MarkForDeletion(held)) {
         DWORD error = GetLastError();
         TraceError("remove folder " + folder, error);
         return false;
@@ -504,8 +507,7 @@ StagedFile::StagedFile(const std::string& target)
 
 StagedFile::~StagedFile() {
     if (file_.IsValid()) {
-        FILE_DISPOSITION_INFO gone{TRUE};
-        if (!SetFileInformationByHandle(file_.Get(), FileDispositionInfo, &gone, sizeof(gone))) {
+        if (!MarkForDeletion(file_.Get())) {
             LogLastError("delete staged file");
         }
     }
