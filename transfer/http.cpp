@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "toolkit/text.h"
@@ -31,6 +32,11 @@ bool MemorySink::Append(const uint8_t* data, size_t size) {
     return true;
 }
 
+bool MemorySink::Restart() {
+    bytes_.clear();
+    return true;
+}
+
 int32_t ParseHeaderNumber(const std::string& text) {
     return ParseLeadingInt(TrimBlanks(text));
 }
@@ -47,6 +53,115 @@ bool TransferIsComplete(bool readFailed, int32_t contentLength, int64_t received
         return false;
     }
     return contentLength <= 0 || received >= contentLength;
+}
+
+bool BodyWithinLimits(int64_t received, int32_t contentLength, const RequestLimits& limits) {
+    return received <= limits.maxBytes && (contentLength <= 0 || received <= contentLength);
+}
+
+namespace {
+
+// A validator goes back to the server in a header: one line of printable
+// characters, and not a long one.
+constexpr size_t kMaxValidatorLength = 1024;
+
+bool FitsInHeader(std::string_view text) {
+    if (text.empty() || text.size() > kMaxValidatorLength) {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F; });
+}
+
+// Reads the unsigned decimal number at the start of text and moves past it;
+// nothing when there is none or it does not fit.
+std::optional<int64_t> TakeNumber(std::string_view& text) {
+    size_t digits = 0;
+    int64_t value = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        if (value > (INT64_MAX - 9) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    text.remove_prefix(digits);
+    return value;
+}
+
+bool TakeChar(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) {
+        return false;
+    }
+    text.remove_prefix(1);
+    return true;
+}
+
+}  // namespace
+
+bool CanResume(const ResumePoint& point) {
+    return point.kept > 0 && point.kept < point.total && FitsInHeader(point.validator);
+}
+
+std::string ResumeRequestHeaders(const ResumePoint& point) {
+    if (!CanResume(point)) {
+        return {};
+    }
+    return "Range: bytes=" + std::to_string(point.kept) + "-\r\nIf-Range: " + point.validator +
+           "\r\n";
+}
+
+std::string AnswerValidator(std::string_view etag, std::string_view lastModified) {
+    etag = TrimBlanks(etag);
+    lastModified = TrimBlanks(lastModified);
+    if (etag.substr(0, 2) != "W/" && FitsInHeader(etag)) {
+        return std::string(etag);
+    }
+    return FitsInHeader(lastModified) ? std::string(lastModified) : std::string();
+}
+
+bool AnswerContinues(const ResumePoint& point, int32_t status, std::string_view contentRange,
+                     int32_t contentLength) {
+    constexpr int32_t kHttpPartialContent = 206;
+    if (!CanResume(point) || status != kHttpPartialContent) {
+        return false;
+    }
+    // "bytes first-last/total", as a server writes it for one range.
+    std::string_view text = contentRange;
+    constexpr std::string_view kUnit = "bytes ";
+    if (text.substr(0, kUnit.size()) != kUnit) {
+        return false;
+    }
+    text.remove_prefix(kUnit.size());
+    std::optional<int64_t> first = TakeNumber(text);
+    if (!first || !TakeChar(text, '-')) {
+        return false;
+    }
+    std::optional<int64_t> last = TakeNumber(text);
+    if (!last || !TakeChar(text, '/')) {
+        return false;
+    }
+    std::optional<int64_t> total = TakeNumber(text);
+    if (!total || !text.empty()) {
+        return false;
+    }
+    return *first == point.kept && *total == point.total && *last == point.total - 1 &&
+           (contentLength <= 0 || contentLength == point.total - point.kept);
+}
+
+ResumePoint ResumePointAfter(const ResumePoint& before, bool continued, int32_t status,
+                             int32_t contentLength, std::string validator, int64_t received) {
+    ResumePoint after;
+    if (continued) {
+        after = before;
+        after.kept += received;
+    } else if (status == kHttpOk && contentLength > 0) {
+        after = ResumePoint{received, contentLength, std::move(validator)};
+    }
+    return CanResume(after) ? after : ResumePoint{};
 }
 
 std::vector<std::string> SplitHeaderLines(const std::string& raw) {

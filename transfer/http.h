@@ -3,7 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "toolkit/product.h"
 
 namespace kelto {
 
@@ -19,6 +23,8 @@ public:
     // A hint from the announced length, already bounded; may be ignored.
     virtual void Reserve(size_t bytes) {}
     [[nodiscard]] virtual bool Append(const uint8_t* data, size_t size) = 0;
+    // Drops what was kept so far: the body starts again from its first byte.
+    [[nodiscard]] virtual bool Restart() { return false; }
 };
 
 // Keeps the body in memory, up to a limit: a body beyond it fails the
@@ -28,6 +34,7 @@ public:
     explicit MemorySink(size_t limit = SIZE_MAX) : limit_(limit) {}
     void Reserve(size_t bytes) override;
     [[nodiscard]] bool Append(const uint8_t* data, size_t size) override;
+    [[nodiscard]] bool Restart() override;
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
 private:
@@ -44,5 +51,66 @@ inline constexpr int32_t kHttpNoResponse = 0;
 // progress callback runs.
 inline constexpr size_t kReadChunk = 16184;
 inline constexpr uint32_t kReadPauseMs = 10;
+
+// No body is ever longer: the progress counters are signed 32-bit.
+inline constexpr int64_t kMaxBodyBytes = INT32_MAX;
+
+// What one request may take. A request that receives nothing for stallMs,
+// or lasts more than totalMs in all (0: no such limit), or brings more than
+// maxBytes of body, or more than it announced, has failed.
+struct RequestLimits {
+    uint32_t stallMs = 0;
+    uint32_t totalMs = 0;
+    int64_t maxBytes = kMaxBodyBytes;
+};
+
+// The configuration files and software.xml: small files that the
+// windowless launcher waits for.
+inline constexpr uint32_t kServerFileStallMs = 10000;
+inline constexpr uint32_t kServerFileTotalMs = 30000;
+inline constexpr RequestLimits kServerFileLimits{kServerFileStallMs, kServerFileTotalMs,
+                                                 kMaxServerFileBytes};
+// The Setup package: the user watches it arrive, so only a silent server is
+// given up on; one that keeps sending may take its time.
+inline constexpr uint32_t kPackageStallMs = 30000;
+inline constexpr RequestLimits kPackageLimits{kPackageStallMs, 0, kMaxBodyBytes};
+
+// Whether received bytes of body are still within the request's limit and
+// the length it announced (0: none).
+bool BodyWithinLimits(int64_t received, int32_t contentLength, const RequestLimits& limits);
+
+// What a broken download kept on disk, so that the next request asks only
+// for the rest: kept bytes of a file of total bytes, as the answer with the
+// validator (its strong ETag, else its Last-Modified) described it.
+struct ResumePoint {
+    int64_t kept = 0;
+    int64_t total = 0;
+    std::string validator;
+};
+
+// True when the point is worth asking for: part of a file, and a validator
+// that tells the server which file.
+bool CanResume(const ResumePoint& point);
+
+// The request headers of a retry from point: a Range for the rest and an
+// If-Range with the validator, CR LF ended; "" when it cannot resume.
+std::string ResumeRequestHeaders(const ResumePoint& point);
+
+// The validator of an answer: its ETag unless that is weak (a weak one may
+// not stand in an If-Range), else its Last-Modified; "" when neither fits in
+// a request header.
+std::string AnswerValidator(std::string_view etag, std::string_view lastModified);
+
+// Whether an answer to ResumeRequestHeaders(point) continues the kept file:
+// a 206 whose Content-Range starts right after the kept bytes and runs to
+// the end of the same total, and whose length, when it announces one, is the
+// rest. Any other answer starts the file again.
+bool AnswerContinues(const ResumePoint& point, int32_t status, std::string_view contentRange,
+                     int32_t contentLength);
+
+// What a broken transfer leaves to resume. continued: the answer continued
+// before; received: the body bytes of this answer that were kept.
+ResumePoint ResumePointAfter(const ResumePoint& before, bool continued, int32_t status,
+                             int32_t contentLength, std::string validator, int64_t received);
 
 }  // namespace kelto

@@ -121,3 +121,112 @@ TEST(HttpHelpersTest, MemorySinkCollectsInOrder) {
 }
 
 }  // namespace
+
+TEST(HttpHelpersTest, BodyWithinLimits) {
+    struct Case {
+        int64_t received;
+        int32_t contentLength;
+        int64_t maxBytes;
+        bool expected;
+    };
+    const Case cases[] = {
+        {kMaxServerFileBytes, 0, kServerFileLimits.maxBytes, true},
+        {int64_t{kMaxServerFileBytes} + 1, 0, kServerFileLimits.maxBytes, false},
+        {100, 100, kMaxBodyBytes, true},
+        {101, 100, kMaxBodyBytes, false},  // never more than announced
+        {kMaxBodyBytes, 0, kPackageLimits.maxBytes, true},
+        {kMaxBodyBytes + 1, 0, kPackageLimits.maxBytes, false},
+    };
+    for (const Case& c : cases) {
+        RequestLimits limits;
+        limits.maxBytes = c.maxBytes;
+        EXPECT_EQ(BodyWithinLimits(c.received, c.contentLength, limits), c.expected)
+            << c.received << ' ' << c.contentLength << ' ' << c.maxBytes;
+    }
+}
+
+TEST(HttpHelpersTest, AnswerValidator) {
+    EXPECT_EQ(AnswerValidator("\"v1\"", "Mon, 07 Dec 2026 10:00:00 GMT"), "\"v1\"");
+    EXPECT_EQ(AnswerValidator(" \"v1\" ", ""), "\"v1\"");
+    EXPECT_EQ(AnswerValidator("W/\"v1\"", "Mon, 07 Dec 2026 10:00:00 GMT"),
+              "Mon, 07 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(AnswerValidator("", "Mon, 07 Dec 2026 10:00:00 GMT"),
+              "Mon, 07 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(AnswerValidator("W/\"v1\"", ""), "");
+    EXPECT_EQ(AnswerValidator("\"a\r\nX-Evil: 1\"", ""), "");
+    EXPECT_EQ(AnswerValidator(std::string(2000, 'e'), ""), "");
+}
+
+TEST(HttpHelpersTest, ResumeRequestHeaders) {
+    EXPECT_EQ(ResumeRequestHeaders({600, 1000, "\"v1\""}),
+              "Range: bytes=600-\r\nIf-Range: \"v1\"\r\n");
+    EXPECT_EQ(ResumeRequestHeaders({0, 1000, "\"v1\""}), "");     // nothing kept
+    EXPECT_EQ(ResumeRequestHeaders({1000, 1000, "\"v1\""}), "");  // nothing left
+    EXPECT_EQ(ResumeRequestHeaders({600, 1000, ""}), "");         // no validator
+}
+
+TEST(HttpHelpersTest, AnswerContinues) {
+    const ResumePoint point{600, 1000, "\"v1\""};
+    struct Case {
+        int32_t status;
+        std::string contentRange;
+        int32_t contentLength;
+        bool expected;
+    };
+    const Case cases[] = {
+        {206, "bytes 600-999/1000", 400, true},
+        {206, "bytes 600-999/1000", 0, true},      // no length announced
+        {206, "bytes 600-999/1000", 1000, false},  // a length that is not the rest
+        {200, "bytes 600-999/1000", 400, false},
+        {416, "bytes */1000", 0, false},
+        {206, "bytes */1000", 0, false},
+        {206, "bytes 0-999/1000", 1000, false},  // another start
+        {206, "bytes 601-999/1000", 399, false},
+        {206, "bytes 600-1199/1200", 600, false},  // another total
+        {206, "bytes 600-899/1000", 300, false},   // not to the end
+        {206, "bytes 600-999/*", 400, false},
+        {206, "", 400, false},
+        {206, "bytes 600-999", 400, false},
+        {206, "items 600-999/1000", 400, false},
+        {206, "bytes 600-999/1000 ", 400, false},
+        {206, "bytes -600-999/1000", 400, false},
+        {206, "bytes 600-999/99999999999999999999999", 400, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AnswerContinues(point, c.status, c.contentRange, c.contentLength), c.expected)
+            << c.status << " \"" << c.contentRange << "\" " << c.contentLength;
+    }
+    EXPECT_FALSE(AnswerContinues({}, 206, "bytes 0-999/1000", 1000));
+}
+
+TEST(HttpHelpersTest, ResumePointAfter) {
+    const ResumePoint none{};
+    const ResumePoint kept{600, 1000, "\"v1\""};
+    struct Case {
+        ResumePoint before;
+        bool continued;
+        int32_t status;
+        int32_t contentLength;
+        std::string validator;
+        int64_t received;
+        ResumePoint expected;
+    };
+    const Case cases[] = {
+        {none, false, 200, 1000, "\"v1\"", 600, {600, 1000, "\"v1\""}},
+        {none, false, 200, 1000, "", 600, none},      // no validator
+        {none, false, 200, 0, "\"v1\"", 600, none},   // no length
+        {none, false, 200, 1000, "\"v1\"", 0, none},  // nothing arrived
+        {none, false, 404, 1000, "\"v1\"", 600, none},
+        {kept, true, 206, 400, "\"v1\"", 100, {700, 1000, "\"v1\""}},
+        {kept, true, 206, 400, "\"v1\"", 0, kept},
+        {kept, false, 200, 2000, "\"v2\"", 300, {300, 2000, "\"v2\""}},  // a new file began
+        {kept, false, 416, 0, "", 0, none},
+    };
+    for (const Case& c : cases) {
+        ResumePoint after = ResumePointAfter(c.before, c.continued, c.status, c.contentLength,
+                                             c.validator, c.received);
+        EXPECT_EQ(after.kept, c.expected.kept) << c.status << ' ' << c.received;
+        EXPECT_EQ(after.total, c.expected.total) << c.status << ' ' << c.received;
+        EXPECT_EQ(after.validator, c.expected.validator) << c.status << ' ' << c.received;
+    }
+}
