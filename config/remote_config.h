@@ -7,6 +7,8 @@
 namespace kelto {
 
 inline constexpr std::string_view kGeneralConfigName = "kelto.dat";
+// The general file and the game's: the requests of one fetch.
+inline constexpr int kConfigRequests = 2;
 
 std::string DefaultConfigBaseUrl();          // server root + "/kelto2/"
 std::string GameConfigName(int gameNumber);  // "games/9.dat" for game 9

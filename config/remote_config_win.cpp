@@ -12,9 +12,10 @@ namespace {
 void LoadIfServed(LauncherConfig& config, const std::string& url) {
     // In memory from the first byte to the parse: no file on disk that
     // another program could rewrite in between.
-    // A longer answer fills the sink, fails the transfer and loads nothing.
-    MemorySink body(kMaxServerFileBytes);
-    if (HttpGet(url, body, "", nullptr, nullptr) == kHttpOk) {
+    // A longer answer, or one that keeps the launcher waiting, fails the
+    // transfer and loads nothing.
+    MemorySink body;
+    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits) == kHttpOk) {
         const std::vector<uint8_t>& bytes = body.Bytes();
         LoadFromGbk(config,
                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "launcher/installed_downloader_win.h"
@@ -95,7 +96,17 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
 
 void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot) {
     const std::string url = SoftwareXmlUrl(serverRoot);
+    const uint32_t start = GetTickCount();
     for (uint32_t attempt = 0; attempt < timing.refreshAttempts; ++attempt) {
+        // Each attempt gets what is left of the refresh's time, up to the
+        // limit of one request; none is left for another once it is spent.
+        uint32_t spent = GetTickCount() - start;
+        if (spent >= timing.refreshBudgetMs) {
+            WriteLog("update software.xml failed");
+            return;
+        }
+        RequestLimits limits = kServerFileLimits;
+        limits.totalMs = std::min(limits.totalMs, timing.refreshBudgetMs - spent);
         // Asked again on every attempt; the file belongs to the current
         // product name even when only the older one is installed.
         std::string folder = GetInstallLocation(kProductName);
@@ -106,7 +117,7 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
             return;
         }
         std::string path = folder + "\\" + std::string(kSoftwareXmlName);
-        if (DownloadToFile(url, path, "", nullptr, nullptr) == kHttpOk) {
+        if (DownloadToFile(url, path, "", nullptr, nullptr, limits) == kHttpOk) {
             WriteLog("software.xml updated");
             return;
         }

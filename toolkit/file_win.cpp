@@ -517,6 +517,26 @@ bool StagedFile::Write(const void* data, size_t size) {
     return file_.IsValid() && WriteAll(file_.Get(), data, size);
 }
 
+bool StagedFile::Rewind() {
+    LARGE_INTEGER start{};
+    if (!file_.IsValid() || !SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(file_.Get())) {
+        TraceError("empty " + staging_, GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool StagedFile::Retarget(const std::string& target) {
+    std::string full = ToUtf8(FullPath(ToWide(target)));
+    // The folder held is the one checked: another folder would need its own.
+    if (!file_.IsValid() || target.empty() || !SamePath(FolderOf(full), FolderOf(target_))) {
+        return false;
+    }
+    target_ = full;
+    return true;
+}
+
 bool StagedFile::Commit() {
     if (!file_.IsValid()) {
         return false;

@@ -91,6 +91,12 @@ public:
     StagedFile& operator=(const StagedFile&) = delete;
 
     [[nodiscard]] bool Write(const void* data, size_t size);
+    // Empties the staging file: what follows is written from its start.
+    [[nodiscard]] bool Rewind();
+    // Makes another file of the same folder the target: what is written so
+    // far stays, in the same staging file. False (and nothing changed) for a
+    // target in any other folder.
+    [[nodiscard]] bool Retarget(const std::string& target);
     // Moves the written file over the target. When another program holds
     // the target open without delete sharing, the move is refused: the
     // target is then overwritten in place, as far as that program's sharing

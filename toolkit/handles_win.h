@@ -127,6 +127,7 @@ using ProcessHandle = OwnedHandle<KernelHandleTraits>;
 using ThreadHandle = OwnedHandle<KernelHandleTraits>;
 using TokenHandle = OwnedHandle<KernelHandleTraits>;
 using JobHandle = OwnedHandle<KernelHandleTraits>;
+using EventHandle = OwnedHandle<KernelHandleTraits>;
 template <typename T>
 using LocalMemory = OwnedHandle<LocalMemoryTraits<T>>;
 using BcryptAlgorithm = OwnedHandle<BcryptAlgorithmTraits>;

@@ -1,5 +1,7 @@
 #include "transfer/http_win.h"
 
+#include <algorithm>
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -24,80 +26,293 @@ HttpPauseFunction gPause = SleepPause;
 // current file; redirects, cookies and the proxy stay the platform's.
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
+// One request as the caller sees it.
 struct Transfer {
     int32_t status = kHttpNoResponse;
-    bool complete = false;  // every announced byte arrived and no read failed
-    bool stopped = false;   // the callback ended the transfer
+    int32_t contentLength = 0;  // as announced; 0 when none
+    bool complete = false;      // every announced byte arrived and no read failed
+    bool stopped = false;       // the callback ended it
+    bool keptIntact = false;    // what the sink holds is exactly what arrived
+    bool continued = false;     // the answer continued a kept part
+    int64_t received = 0;       // body bytes of this answer
+    std::string validator;      // of the answer, for a later resumption
 };
 
 int32_t ClampToInt32(int64_t n) {
     return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
 }
 
+// One request, made on a reader thread of its own so that every wait of the
+// caller stays bounded: neither WinInet's time-out options nor a handle
+// closed from another thread make a blocked connect or read return on every
+// system (under Wine neither does). The two take turns: the reader delivers
+// the answer's head, then one piece at a time, and waits until the caller
+// has taken it. A caller that gives up leaves at once; the reader then ends
+// when its blocked call returns, touching nothing but this record, which
+// the last of the two to leave frees.
+struct Exchange {
+    std::atomic<int> refs{2};
+    EventHandle ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // the reader delivered
+    EventHandle taken{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // the caller took it
+    std::atomic<bool> left{false};                                    // the caller gave up
+
+    std::wstring agent;
+    std::wstring url;
+    std::wstring requestHeaders;
+    bool wantRawHeaders = false;
+
+    // Written by the reader before it signals ready.
+    bool opened = false;
+    DWORD error = 0;
+    std::string rawHeaders, contentLength, status, etag, lastModified, contentRange;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
+    DWORD got = 0;
+    bool readFailed = false;
+};
+
+void Release(Exchange* x) {
+    if (x->refs.fetch_sub(1) == 1) {
+        delete x;
+    }
+}
+
+void ReadAnswer(Exchange& x, HINTERNET request) {
+    if (x.wantRawHeaders) {
+        x.rawHeaders = QueryInfoText(request, HTTP_QUERY_RAW_HEADERS_CRLF);
+    }
+    x.contentLength = QueryInfoText(request, HTTP_QUERY_CONTENT_LENGTH);
+    x.status = QueryInfoText(request, HTTP_QUERY_STATUS_CODE);
+    x.etag = QueryInfoText(request, HTTP_QUERY_ETAG);
+    x.lastModified = QueryInfoText(request, HTTP_QUERY_LAST_MODIFIED);
+    x.contentRange = QueryInfoText(request, HTTP_QUERY_CONTENT_RANGE);
+}
+
+DWORD WINAPI ReadRequest(void* parameter) {
+    Exchange& x = *static_cast<Exchange*>(parameter);
+    InternetHandle root(
+        InternetOpenW(x.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandle request;
+    if (root.IsValid()) {
+        const wchar_t* headers = x.requestHeaders.empty() ? nullptr : x.requestHeaders.c_str();
+        request = InternetHandle(InternetOpenUrlW(root.Get(), x.url.c_str(), headers,
+                                                  headers ? static_cast<DWORD>(-1) : 0,
+                                                  kOpenUrlFlags, 0));
+    }
+    x.opened = request.IsValid();
+    x.error = x.opened ? 0 : GetLastError();
+    if (x.opened) {
+        ReadAnswer(x, request.Get());
+    }
+    SetEvent(x.ready.Get());
+    while (x.opened) {
+        // The caller signals once it has taken the last delivery or left.
+        WaitForSingleObject(x.taken.Get(), INFINITE);
+        if (x.left.load()) {
+            break;
+        }
+        x.got = 0;
+        x.readFailed = !InternetReadFile(request.Get(), x.buffer.data(), kReadChunk, &x.got);
+        x.error = x.readFailed ? GetLastError() : 0;
+        SetEvent(x.ready.Get());
+        if (x.readFailed || x.got == 0) {
+            break;
+        }
+    }
+    // The request handle closes before the root handle.
+    request.Close();
+    root.Close();
+    Release(&x);
+    return 0;
+}
+
+enum class Delivery { kReady, kStalled, kTimedOut, kStopped };
+
+// The caller's one wait: for the reader's next delivery, as long as the
+// request's limits allow and until the transfer stop is set.
+class RequestClock {
+public:
+    RequestClock(const RequestLimits& limits, const TransferStop* stop)
+        : limits_(limits), stop_(stop), start_(GetTickCount()), last_(start_) {}
+
+    Delivery WaitFor(HANDLE ready) {
+        DWORD wait = INFINITE;
+        uint32_t now = GetTickCount();
+        if (limits_.stallMs > 0) {
+            wait = Remaining(limits_.stallMs, now - last_);
+        }
+        if (limits_.totalMs > 0) {
+            wait = std::min<DWORD>(wait, Remaining(limits_.totalMs, now - start_));
+        }
+        HANDLE handles[] = {ready, stop_ ? stop_->Event() : nullptr};
+        DWORD count = stop_ && stop_->Event() ? 2 : 1;
+        DWORD result = WaitForMultipleObjects(count, handles, FALSE, wait);
+        last_ = GetTickCount();
+        if (result == WAIT_OBJECT_0) {
+            return Delivery::kReady;
+        }
+        if (result == WAIT_OBJECT_0 + 1) {
+            return Delivery::kStopped;
+        }
+        if (result == WAIT_FAILED) {
+            LogLastError("wait for the server");
+            return Delivery::kStopped;
+        }
+        bool overall = limits_.totalMs > 0 && last_ - start_ >= limits_.totalMs;
+        return overall ? Delivery::kTimedOut : Delivery::kStalled;
+    }
+
+private:
+    static DWORD Remaining(uint32_t limit, uint32_t spent) {
+        return spent < limit ? limit - spent : 0;
+    }
+
+    RequestLimits limits_;
+    const TransferStop* stop_;
+    uint32_t start_;
+    uint32_t last_;
+};
+
+const char* DeliveryText(Delivery d) {
+    switch (d) {
+        case Delivery::kStalled:
+            return "nothing received within the stall limit";
+        case Delivery::kTimedOut:
+            return "the request outlasted its time limit";
+        case Delivery::kStopped:
+            return "stopped";
+        case Delivery::kReady:
+            break;
+    }
+    return "";
+}
+
+// What a request asks beyond the plain GET, and how the caller follows it.
+struct FetchPlan {
+    RequestLimits limits;
+    const TransferStop* stop = nullptr;
+    std::vector<std::string>* headers = nullptr;
+    ProgressCallback callback = nullptr;
+    const ResumePoint* resume = nullptr;  // asks for the rest of this when set
+    uint32_t startTick = 0;               // of the kept part, for the progress
+};
+
 Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
-               std::vector<std::string>* headers, ProgressCallback callback) {
+               const FetchPlan& plan) {
     Transfer result;
     TraceStep("GET " + url);
-    std::wstring wideAgent = ToWide(agent);
-    std::wstring wideUrl = ToWide(url);
-    InternetHandle root(
-        InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!root.IsValid()) {
-        LogLastError("open WinInet");
+    auto* x = new Exchange;
+    x->agent = ToWide(agent);
+    x->url = ToWide(url);
+    std::string resumeHeaders = plan.resume ? ResumeRequestHeaders(*plan.resume) : std::string();
+    x->requestHeaders = ToWide(resumeHeaders);
+    x->wantRawHeaders = plan.headers != nullptr;
+    if (!x->ready.IsValid() || !x->taken.IsValid()) {
+        LogLastError("make the request's events");
+        delete x;
         return result;
     }
-    InternetHandle request(
-        InternetOpenUrlW(root.Get(), wideUrl.c_str(), nullptr, 0, kOpenUrlFlags, 0));
-    if (!request.IsValid()) {
-        DWORD error = GetLastError();
-        TraceError("open " + url, error);
+    ThreadHandle reader(CreateThread(nullptr, 0, ReadRequest, x, 0, nullptr));
+    if (!reader.IsValid()) {
+        LogLastError("start the request's reader");
+        delete x;
+        return result;
+    }
+    reader.Close();  // nobody waits for the reader; it frees itself
+    RequestClock clock(plan.limits, plan.stop);
+    // Whatever ends the request, the reader is told and the record let go.
+    auto leave = [x] {
+        x->left.store(true);
+        SetEvent(x->taken.Get());
+        Release(x);
+    };
+
+    Delivery delivery = clock.WaitFor(x->ready.Get());
+    if (delivery != Delivery::kReady || !x->opened) {
+        if (delivery != Delivery::kReady) {
+            TraceStep(std::string("open ") + url + ": " + DeliveryText(delivery));
+        } else {
+            TraceError("open " + url, x->error);
+        }
+        leave();
         return result;
     }
     uint32_t startTick = GetTickCount();
     TraceStep("opened");
-    if (headers) {
-        *headers = SplitHeaderLines(QueryInfoText(request.Get(), HTTP_QUERY_RAW_HEADERS_CRLF));
+    if (plan.headers) {
+        *plan.headers = SplitHeaderLines(x->rawHeaders);
     }
-    int32_t contentLength =
-        ParseHeaderNumber(QueryInfoText(request.Get(), HTTP_QUERY_CONTENT_LENGTH));
-    result.status = ParseHeaderNumber(QueryInfoText(request.Get(), HTTP_QUERY_STATUS_CODE));
+    result.contentLength = ParseHeaderNumber(x->contentLength);
+    result.status = ParseHeaderNumber(x->status);
+    result.validator = AnswerValidator(x->etag, x->lastModified);
+    int64_t base = 0;
+    int32_t progressTotal = result.contentLength;
+    if (plan.resume && !resumeHeaders.empty()) {
+        result.continued =
+            AnswerContinues(*plan.resume, result.status, x->contentRange, result.contentLength);
+        TraceStep(result.continued ? "continues at byte " + std::to_string(plan.resume->kept)
+                                   : std::string("starts the file again"));
+    }
+    if (result.continued) {
+        base = plan.resume->kept;
+        progressTotal = ClampToInt32(plan.resume->total);
+        startTick = plan.startTick;
+    } else if (plan.resume && plan.resume->kept > 0 && !sink.Restart()) {
+        leave();
+        return result;
+    }
     try {
-        sink.Reserve(ReserveHint(contentLength));
+        sink.Reserve(ReserveHint(result.contentLength));
     } catch (const std::exception&) {
         // Only a hint: without it the body still grows as it arrives.
     }
 
-    std::vector<uint8_t> buffer(kReadChunk);
-    int64_t received = 0;
     int64_t pieces = 0;
     bool readFailed = false;
+    bool sinkFailed = false;
     for (;;) {
-        DWORD got = 0;
-        if (!InternetReadFile(request.Get(), buffer.data(), kReadChunk, &got)) {
-            DWORD error = GetLastError();
-            TraceError("read " + url, error);
+        SetEvent(x->taken.Get());
+        delivery = clock.WaitFor(x->ready.Get());
+        if (delivery != Delivery::kReady) {
+            TraceStep("read " + url + ": " + DeliveryText(delivery));
             readFailed = true;
             break;
         }
+        if (x->readFailed) {
+            TraceError("read " + url, x->error);
+            readFailed = true;
+            break;
+        }
+        DWORD got = x->got;
         if (got == 0) {
             break;
         }
-        if (!sink.Append(buffer.data(), got)) {
-            readFailed = true;  // the body could not be kept: as broken as a lost one
+        if (!BodyWithinLimits(result.received + got, result.contentLength, plan.limits)) {
+            TraceStep("read " + url + ": more than the request may bring");
+            readFailed = true;
             break;
         }
-        received += got;
+        if (!sink.Append(x->buffer.data(), got)) {
+            readFailed = true;  // the body could not be kept: as broken as a lost one
+            sinkFailed = true;
+            break;
+        }
+        result.received += got;
         ++pieces;
-        if (callback && !callback(contentLength, ClampToInt32(received), startTick)) {
+        if (plan.callback &&
+            !plan.callback(progressTotal, ClampToInt32(base + result.received), startTick)) {
             result.stopped = true;
             break;
         }
         gPause(kReadPauseMs);
     }
-    result.complete = !result.stopped && TransferIsComplete(readFailed, contentLength, received);
-    TraceStep("read " + std::to_string(received) + " bytes in " + std::to_string(pieces) +
+    // A reader that still waits is told to end; one that has ended is not
+    // harmed by being told.
+    leave();
+    result.complete =
+        !result.stopped && TransferIsComplete(readFailed, result.contentLength, result.received);
+    result.keptIntact = !sinkFailed;
+    TraceStep("read " + std::to_string(result.received) + " bytes in " + std::to_string(pieces) +
               " pieces, status " + std::to_string(result.status));
-    // The request handle closes before the root handle (declaration order).
     return result;
 }
 
@@ -109,6 +324,7 @@ public:
     [[nodiscard]] bool Append(const uint8_t* data, size_t size) override {
         return file_.Write(data, size);
     }
+    [[nodiscard]] bool Restart() override { return file_.Rewind(); }
 
 private:
     StagedFile& file_;
@@ -144,21 +360,47 @@ std::string QueryInfoText(HINTERNET request, DWORD infoLevel) {
     return ToUtf8(text);
 }
 
+TransferStop::TransferStop() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!event_.IsValid()) {
+        LogLastError("make a transfer stop");
+    }
+}
+
+void TransferStop::Stop() {
+    if (event_.IsValid() && !SetEvent(event_.Get())) {
+        LogLastError("stop the transfer");
+    }
+}
+
+bool TransferStop::Stopped() const {
+    return event_.IsValid() && WaitForSingleObject(event_.Get(), 0) == WAIT_OBJECT_0;
+}
+
 int32_t HttpGet(const std::string& url, ByteSink& sink, const std::string& agent,
-                std::vector<std::string>* headers, ProgressCallback callback) {
-    Transfer t = Fetch(url, sink, agent, headers, callback);
+                std::vector<std::string>* headers, ProgressCallback callback,
+                const RequestLimits& limits) {
+    FetchPlan plan;
+    plan.limits = limits;
+    plan.headers = headers;
+    plan.callback = callback;
+    Transfer t = Fetch(url, sink, agent, plan);
     // A transfer the caller stopped reports the response as it began; a
     // broken one must never read as success.
     return t.stopped || t.complete ? t.status : kHttpNoResponse;
 }
 
 int32_t DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
-                       std::vector<std::string>* headers, ProgressCallback callback) {
+                       std::vector<std::string>* headers, ProgressCallback callback,
+                       const RequestLimits& limits) {
     // The request is made even when the file cannot be written: the server
     // sees the same requests, and the status tells the body was not kept.
     StagedFile file(path);
     StagedFileSink sink(file);
-    Transfer t = Fetch(url, sink, agent, headers, callback);
+    FetchPlan plan;
+    plan.limits = limits;
+    plan.headers = headers;
+    plan.callback = callback;
+    Transfer t = Fetch(url, sink, agent, plan);
     if (t.stopped || !t.complete) {
         return kHttpNoResponse;  // no whole body, so no file, whatever the status
     }
@@ -166,6 +408,57 @@ int32_t DownloadToFile(const std::string& url, const std::string& path, const st
         return t.status;
     }
     return file.Commit() ? kHttpOk : kHttpNoResponse;
+}
+
+ResumableDownload::ResumableDownload() = default;
+ResumableDownload::~ResumableDownload() = default;
+
+void ResumableDownload::Reset() {
+    point = ResumePoint{};
+    file.reset();  // its staged file goes with it
+}
+
+int32_t DownloadResuming(const std::string& url, const std::string& path,
+                         ResumableDownload& download, ProgressCallback callback) {
+    // The kept part stays in the staged file it was written to, held open
+    // since it was made; it only takes the new target's name.
+    if (!CanResume(download.point) || !download.file || !download.file->Retarget(path)) {
+        download.Reset();
+        download.file = std::make_unique<StagedFile>(path);
+    }
+    StagedFileSink sink(*download.file);
+    FetchPlan plan;
+    plan.limits = download.limits;
+    plan.stop = download.stop;
+    plan.callback = callback;
+    plan.resume = &download.point;
+    plan.startTick = download.startTick;
+    uint32_t tick = GetTickCount();
+    Transfer t = Fetch(url, sink, "", plan);
+    bool whole = t.complete && !t.stopped &&
+                 (t.continued ? download.point.kept + t.received == download.point.total
+                              : t.status == kHttpOk);
+    if (whole) {
+        bool committed = download.file->Commit();
+        download.Reset();
+        return committed ? kHttpOk : kHttpNoResponse;
+    }
+    // A broken answer may leave a part worth continuing; anything else goes.
+    ResumePoint before = download.point;
+    download.point = t.stopped || !t.keptIntact || (download.stop && download.stop->Stopped())
+                         ? ResumePoint{}
+                         : ResumePointAfter(before, t.continued, t.status, t.contentLength,
+                                            t.validator, t.received);
+    if (!t.continued) {
+        download.startTick = tick;
+    }
+    if (!CanResume(download.point)) {
+        download.Reset();
+    }
+    if (t.complete && !t.stopped && !t.continued) {
+        return t.status;  // a whole answer that is not the file: 404 and the like
+    }
+    return kHttpNoResponse;
 }
 
 }  // namespace kelto

@@ -4,24 +4,69 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "toolkit/handles_win.h"
 #include "transfer/http.h"
 
 namespace kelto {
 
+class StagedFile;
+
+// Ends the requests made with it, from any thread and at once: a request
+// that waits for its server gives up without waiting for the blocked call
+// to return. Stopped for good once stopped.
+class TransferStop {
+public:
+    TransferStop();
+    void Stop();
+    bool Stopped() const;
+    HANDLE Event() const { return event_.Get(); }
+
+private:
+    EventHandle event_;
+};
+
 // GET url into sink; returns the HTTP status (0: no response, or broken).
 // headers, when given, receives the raw response header lines.
+// limits bound the wait and the body (RequestLimits); a request beyond them
+// reads as broken.
 int32_t HttpGet(const std::string& url, ByteSink& sink, const std::string& agent,
-                std::vector<std::string>* headers, ProgressCallback callback);
+                std::vector<std::string>* headers, ProgressCallback callback,
+                const RequestLimits& limits = {});
 
 // GET url, streaming the body into "<path>.part"; at status 200 with the
 // whole body received the file takes the place of path. Any other outcome
 // leaves an existing file at path untouched, and no ".part" file behind.
 // Neither file is written through a link (StagedFile).
 int32_t DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
-                       std::vector<std::string>* headers, ProgressCallback callback);
+                       std::vector<std::string>* headers, ProgressCallback callback,
+                       const RequestLimits& limits = {});
+
+// A download that later requests may continue: what a broken request kept
+// stays in its staged file, and the next one asks only for the rest when
+// the first answer allows it. Reset() forgets it and deletes the file.
+struct ResumableDownload {
+    ResumableDownload();
+    ~ResumableDownload();
+    void Reset();
+
+    const TransferStop* stop = nullptr;  // ends the request at once when stopped
+    RequestLimits limits = kPackageLimits;
+    ResumePoint point;
+    std::unique_ptr<StagedFile> file;
+    uint32_t startTick = 0;  // when the kept part began to arrive
+};
+
+// DownloadToFile into path with what download kept: a request with the
+// Range of ResumeRequestHeaders when it can resume, and no header of its own
+// otherwise. A continuing answer appends, any other starts the file again.
+// Returns 200 when the whole file is at path (the kept part included); the
+// progress callback counts the whole file.
+int32_t DownloadResuming(const std::string& url, const std::string& path,
+                         ResumableDownload& download, ProgressCallback callback);
 
 // One response header of a request as text; "" when absent.
 std::string QueryInfoText(HINTERNET request, DWORD infoLevel);

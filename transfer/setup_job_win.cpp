@@ -21,9 +21,10 @@ struct SetupRun {
     SetupJob& job;
     PrivateFolder folder{};
     int attempt = 0;
-    std::string setupFile{};  // where the current attempt stores the package
-    std::string setupUrl{};   // what the current attempt asks for first
-    FileHandle package{};     // the checked package, held unwritable until it has run
+    std::string setupFile{};       // where the current attempt stores the package
+    std::string setupUrl{};        // what the current attempt asks for first
+    FileHandle package{};          // the checked package, held unwritable until it has run
+    ResumableDownload download{};  // what a broken request kept, for the next one
     DWORD exitCode = 0;
 };
 
@@ -64,7 +65,7 @@ bool EnsureRunFolder(SetupRun& run) {
 // A package that fails its check counts as a failed request: it goes at
 // once, and the fall-back or the next attempt follows as after any other.
 bool FetchSetupPackage(SetupRun& run, const std::string& url) {
-    if (DownloadToFile(url, run.setupFile, "", nullptr, GuardedProgress) != kHttpOk) {
+    if (DownloadResuming(url, run.setupFile, run.download, GuardedProgress) != kHttpOk) {
         return false;
     }
     PackageVerdict verdict =
@@ -107,6 +108,9 @@ void RunSetupPackage(SetupRun& run) {
     // installed Downloader may still be there to take over.
     // Checked and unwritable to the user: it keeps the launcher's rights,
     // and its own folder as its current one.
+    if (IsAbandoned(run.job)) {
+        return;  // the user has said no to the whole download
+    }
     ProcessStart start;
     start.exe = run.setupFile;
     start.parameters = std::string(kSetupParameters);
@@ -161,6 +165,7 @@ void RunAttempts(SetupRun& run) {
 // file, and so the folder.
 void RemoveRunFolder(SetupRun& run) {
     try {
+        run.download.Reset();
         run.package.Close();
         run.folder.handle.Close();
         if (!run.folder.path.empty()) {
@@ -213,6 +218,7 @@ void SetupDownloadJob(SetupJob& job) {
     job.stage.store(SetupJobStage::Running);
     gThreadJob = &job;
     SetupRun run{job};
+    run.download.stop = &job.stop;
     try {
         if (!IsAbandoned(job)) {
             // What runs that were ended midway left behind goes first.
@@ -234,6 +240,7 @@ void SetupDownloadJob(SetupJob& job) {
 
 void AbandonSetupJob(SetupJob& job, uint32_t waitMs) {
     job.abandoned.store(true);
+    job.stop.Stop();
     if (job.worker.IsValid()) {
         DWORD wait = WaitForSingleObject(job.worker.Get(), waitMs);
         if (wait == WAIT_FAILED) {
@@ -242,7 +249,7 @@ void AbandonSetupJob(SetupJob& job, uint32_t waitMs) {
             TraceStep("setup job still running after " + std::to_string(waitMs) + " ms");
         }
     }
-    // A worker that is stuck in a read still holds its folder open; its
+    // A worker that has not ended in time still holds its folder open; its
     // files are deleted as far as it lets them go.
     if (job.folderMade.load()) {
         RemoveFolderAndFiles(job.folder);

@@ -11,6 +11,7 @@
 
 #include "toolkit/handles_win.h"
 #include "transfer/http.h"
+#include "transfer/http_win.h"
 #include "transfer/package_check.h"
 #include "transfer/setup_job.h"
 
@@ -35,6 +36,8 @@ struct SetupJob {
 
     // Set by the main thread when it leaves while the job still runs.
     std::atomic<bool> abandoned{false};
+    // Set with abandoned: a request that waits for its server ends at once.
+    TransferStop stop;
     // Written by the worker; folder is written once, before folderMade.
     std::atomic<SetupJobStage> stage{SetupJobStage::NotBegun};
     std::atomic<bool> folderMade{false};
@@ -59,10 +62,10 @@ void StartSetupJob(SetupJob& job);
 // done; callable directly in tests.
 void SetupDownloadJob(SetupJob& job);
 
-// For the main thread once its message loop has ended: stops the transfer
-// at its next piece, never lets the package run or the hand-over follow,
-// waits up to waitMs for the worker thread to end and then removes what is
-// left of its folder.
+// For the main thread once its message loop has ended: ends the transfer at
+// once, even one blocked in a connect or a read, never lets the package run or the hand-over
+// follow, waits up to waitMs for the worker thread to end and then removes what is left of its
+// folder.
 void AbandonSetupJob(SetupJob& job, uint32_t waitMs = kAbandonWaitMs);
 
 }  // namespace kelto
