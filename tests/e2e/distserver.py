@@ -50,7 +50,7 @@ import time
 import urllib.parse
 from typing import Callable, Iterable, Iterator, Optional, Sequence, Union
 
-__all__ = ["DistServer", "Response", "PatternBody", "RecordedRequest", "pattern_bytes"]
+__all__ = ["DistServer", "Response", "PatternBody", "EndlessBody", "RecordedRequest", "pattern_bytes"]
 
 # Byte i of every canned body is i % 251: a prime period, so a dropped,
 # doubled or reordered chunk of any power-of-two size shows up.
@@ -80,12 +80,14 @@ def pattern_bytes(size: int, offset: int = 0) -> bytes:
 
 class PatternBody:
     """A body of `size` pattern bytes, produced chunk by chunk so that a
-    64 MiB transfer never sits in memory whole."""
+    64 MiB transfer never sits in memory whole; with an offset, the part of
+    a longer one that starts there."""
 
-    def __init__(self, size: int):
+    def __init__(self, size: int, offset: int = 0):
         if size < 0:
             raise ValueError("size must be >= 0")
         self.size = size
+        self.offset = offset
 
     def __len__(self) -> int:
         return self.size
@@ -94,30 +96,51 @@ class PatternBody:
         sent = 0
         while sent < self.size:
             n = min(chunk_size, self.size - sent)
-            yield pattern_bytes(n, sent)
+            yield pattern_bytes(n, self.offset + sent)
             sent += n
+
+    def tail(self, start: int) -> "PatternBody":
+        return PatternBody(self.size - start, self.offset + start)
+
+
+class EndlessBody:
+    """Pattern bytes for as long as the client reads."""
+
+    def __len__(self) -> int:
+        return 0
+
+    def chunks(self, chunk_size: int) -> Iterator[bytes]:
+        sent = 0
+        while True:
+            yield pattern_bytes(chunk_size, sent)
+            sent += chunk_size
 
 
 class FileBody:
     """A body read from a file as it is sent."""
 
-    def __init__(self, path: str):
+    def __init__(self, path: str, offset: int = 0):
         self.path = path
-        self.size = os.path.getsize(path)
+        self.offset = offset
+        self.size = os.path.getsize(path) - offset
 
     def __len__(self) -> int:
         return self.size
 
     def chunks(self, chunk_size: int) -> Iterator[bytes]:
         with open(self.path, "rb") as f:
+            f.seek(self.offset)
             while True:
                 data = f.read(chunk_size)
                 if not data:
                     return
                 yield data
 
+    def tail(self, start: int) -> "FileBody":
+        return FileBody(self.path, self.offset + start)
 
-Body = Union[bytes, PatternBody, FileBody]
+
+Body = Union[bytes, PatternBody, FileBody, EndlessBody]
 AUTO = object()  # Content-Length from the body
 
 
@@ -141,6 +164,10 @@ class Response:
     hang: send nothing; the connection is closed after hang_seconds, or
         when the server stops if hang_seconds is None.
     reset: end the connection with a TCP reset instead of a clean close.
+    stall_after: after this many body bytes send nothing more, until the
+        connection is closed after stall_seconds (or when the server stops).
+    ranges: honour "Range: bytes=N-" when its If-Range matches this
+        response's ETag (or Last-Modified): 206 with the rest of the body.
     """
 
     status: Union[int, str] = 200
@@ -154,6 +181,9 @@ class Response:
     hang: bool = False
     hang_seconds: Optional[float] = None
     reset: bool = False
+    stall_after: Optional[int] = None
+    stall_seconds: Optional[float] = None
+    ranges: bool = False
 
     def status_line(self) -> bytes:
         if isinstance(self.status, str):
@@ -163,7 +193,7 @@ class Response:
 
     def announced_length(self) -> Optional[int]:
         if self.content_length is AUTO:
-            return len(self.body)
+            return None if isinstance(self.body, EndlessBody) else len(self.body)
         return self.content_length  # type: ignore[return-value]
 
 
@@ -305,7 +335,7 @@ class _Handler(socketserver.BaseRequestHandler):
                 return
             owner._record(request)
             response = owner._respond_to(request)
-            owner._send(sock, response, request.method)
+            owner._send(sock, response, request.method, request.path)
         except OSError:
             pass  # the client went away or the server is stopping
         finally:
@@ -327,6 +357,24 @@ class _Handler(socketserver.BaseRequestHandler):
             data += chunk
         head, _, _ = data.partition(b"\r\n\r\n")
         return head
+
+
+def _ranged(response: Response, request: RecordedRequest) -> Response:
+    """The rest of the body as a 206 when the response honours ranges and
+    the request's If-Range names this very body."""
+    wanted = request.header("Range") or ""
+    if not response.ranges or not wanted.startswith("bytes=") or not wanted.endswith("-"):
+        return response
+    validators = {v for k, v in response.headers if k.lower() in ("etag", "last-modified")}
+    start = wanted[len("bytes="):-1]
+    total = len(response.body)
+    if request.header("If-Range") not in validators or not start.isdigit() \
+            or not 0 < int(start) < total or isinstance(response.body, EndlessBody):
+        return response
+    first = int(start)
+    body = response.body[first:] if isinstance(response.body, bytes) else response.body.tail(first)
+    headers = list(response.headers) + [("Content-Range", f"bytes {first}-{total - 1}/{total}")]
+    return dataclasses.replace(response, status=206, headers=headers, body=body)
 
 
 class _TcpServer(socketserver.ThreadingTCPServer):
@@ -351,6 +399,7 @@ class DistServer:
         self.on_request = on_request
         self._routes: dict[tuple[Optional[str], str], _Route] = {}
         self._requests: list[RecordedRequest] = []
+        self._body_bytes: dict[str, int] = {}  # sent, by URL path
         self._lock = threading.Condition()
         self._stopping = threading.Event()
         self._sockets: set[socket.socket] = set()
@@ -439,6 +488,11 @@ class DistServer:
     def paths(self) -> list[str]:
         return [r.path for r in self.requests()]
 
+    def body_bytes_sent(self, path: Optional[str] = None) -> int:
+        """Body bytes sent so far, for path or in all."""
+        with self._lock:
+            return self._body_bytes.get(path, 0) if path else sum(self._body_bytes.values())
+
     def clear_requests(self) -> None:
         with self._lock:
             self._requests.clear()
@@ -478,7 +532,7 @@ class DistServer:
         with self._lock:
             route = self._routes.get((host, request.path)) or self._routes.get((None, request.path))
         if route:
-            return route.next()
+            return _ranged(route.next(), request)
         if request.path == "/canned/file":
             return self._named_file(request.params.get("name", ""))
         canned = canned_response(request)
@@ -513,7 +567,7 @@ class DistServer:
         """Sleeps; returns False when the server stopped meanwhile."""
         return not self._stopping.wait(seconds)
 
-    def _send(self, sock: socket.socket, response: Response, method: str) -> None:
+    def _send(self, sock: socket.socket, response: Response, method: str, path: str = "") -> None:
         sock.settimeout(60)
         if response.delay > 0 and not self._wait(response.delay):
             return
@@ -534,10 +588,10 @@ class DistServer:
         sock.sendall(b"\r\n".join(lines) + b"\r\n\r\n")
 
         if method.upper() != "HEAD":
-            self._send_body(sock, response)
+            self._send_body(sock, response, path)
         self._close(sock, response.reset)
 
-    def _send_body(self, sock: socket.socket, response: Response) -> None:
+    def _send_body(self, sock: socket.socket, response: Response, path: str = "") -> None:
         body = response.body
         limit = response.cut_after
         sent = 0
@@ -554,8 +608,19 @@ class DistServer:
                 piece = piece[:limit - sent]
             if index > 0 and response.chunk_delay > 0 and not self._wait(response.chunk_delay):
                 return
+            if response.stall_after is not None and sent + len(piece) > response.stall_after:
+                piece = piece[:response.stall_after - sent]
+                sock.sendall(piece)
+                self._count_sent(path, len(piece))
+                self._wait(response.stall_seconds)
+                return
             sock.sendall(piece)
             sent += len(piece)
+            self._count_sent(path, len(piece))
+
+    def _count_sent(self, path: str, n: int) -> None:
+        with self._lock:
+            self._body_bytes[path] = self._body_bytes.get(path, 0) + n
 
     def _close(self, sock: socket.socket, reset: bool) -> None:
         if reset:
