@@ -28,14 +28,14 @@ inline constexpr uint32_t kUninstallWaitMs = 60000;
 // Time limits of the hand-over. The defaults are the product's; tests pass
 // smaller ones instead of waiting minutes.
 struct HandOverTiming {
-    uint32_t pollMs = 100;                        // between searches for the window
-    uint32_t windowSearchLimitMs = 600000;        // give up after 10 minutes
-    uint32_t refreshAttempts = 5;                 // software.xml downloads
-    uint32_t refreshPauseMs = 500;                // between failed attempts
-    uint32_t refreshBudgetMs = kRefreshBudgetMs;  // all attempts together
+    uint32_t pollMs = 100;                  // between searches for the window
+    uint32_t windowSearchLimitMs = 600000;  // give up after 10 minutes
+    uint32_t refreshAttempts = 5;           // software.xml downloads
+    uint32_t refreshPauseMs = 500;          // between failed attempts
     // A Downloader that stops answering must not keep the windowless
     // launcher alive for ever; a live one answers long before this.
     uint32_t hungSendLimitMs = 60000;
+    uint32_t refreshBudgetMs = kRefreshBudgetMs;  // all software.xml attempts together
 };
 
 // "SendMessage %d, %d, %d" of the window handle, the message and the game.

@@ -160,7 +160,10 @@ bool FetchImage(const std::string& url, SkinImage& image) {
         return false;
     }
     MemorySink stream(kMaxServerFileBytes + kReadChunk);
-    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit) != kHttpOk) {
+    // Fetched before the window shows: a server that keeps it waiting is
+    // given up on as for the configuration, and the picture is not shown.
+    const RequestLimits waits{kServerFileStallMs, kServerFileTotalMs};
+    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit, waits) != kHttpOk) {
         return false;
     }
     if (stream.Bytes().size() <= static_cast<size_t>(kMaxServerFileBytes)) {

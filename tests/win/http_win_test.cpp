@@ -173,6 +173,26 @@ TEST_F(HttpTest, CallbackStopsAfterTheFirstPiece) {
     EXPECT_EQ(g_log.pauses, 0) << "stopping leaves at once, without the pause";
 }
 
+TEST_F(HttpTest, RequestsEndWithinTheirLimits) {
+    struct Case {
+        const char* route;
+        RequestLimits limits;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"/canned/hang?ms=5000", {300, 0}, kHttpNoResponse},  // silent
+        {"/canned/slow?size=100&chunk=1&delay_ms=1000", {300, 0}, kHttpNoResponse},
+        {"/canned/slow?size=100&chunk=1&delay_ms=100", {0, 600}, kHttpNoResponse},  // too long
+        {"/canned/slow?size=3&chunk=1&delay_ms=100", {300, 2000}, 200},
+        {"/canned/ok?size=1001", {0, 0, 1000}, kHttpNoResponse},  // too big
+        {"/canned/ok?size=1000", {0, 0, 1000}, 200},
+    };
+    for (const Case& c : cases) {
+        MemorySink sink;
+        EXPECT_EQ(HttpGet(Url(c.route), sink, "", nullptr, nullptr, c.limits), c.status) << c.route;
+    }
+}
+
 TEST_F(HttpTest, HeaderListReplacedByTheResponseHeaders) {
     std::vector<std::string> headers = {"stale line"};
     MemorySink sink;
