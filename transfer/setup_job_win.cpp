@@ -254,6 +254,7 @@ void AbandonSetupJob(SetupJob& job, uint32_t waitMs) {
     if (job.folderMade.load()) {
         RemoveFolderAndFiles(job.folder);
     }
+    TraceStep("setup job abandoned");
 }
 
 }  // namespace kelto

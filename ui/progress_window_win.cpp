@@ -99,6 +99,7 @@ void ConfirmCancel(ProgressWindow& pw, bool& accept) {
     std::wstring title = ToWide(pw.Owner ? pw.Owner->caption : std::string(kApplicationCaption));
     int answer = MessageBoxW(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES || pw.Job.stage == SetupJobStage::Finished) {
+        TraceStep("cancel accepted");
         accept = true;
         return;
     }
