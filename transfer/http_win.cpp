@@ -21,14 +21,67 @@ void SleepPause(DWORD milliseconds) {
 HttpPauseFunction gPause = SleepPause;
 
 // The reload flags keep a cached copy from standing in for the server's
-// current file; redirects, cookies and the proxy stay the platform's.
-constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// current file; cookies, the proxy and the certificate check stay the
+// platform's. Redirects are followed here (OpenFollowingRedirects), so that
+// none leads from https to http whatever the platform would do.
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 struct Transfer {
     int32_t status = kHttpNoResponse;
     bool complete = false;  // every announced byte arrived and no read failed
     bool stopped = false;   // the callback ended the transfer
 };
+
+int32_t StatusOf(HINTERNET request) {
+    return ParseHeaderNumber(QueryInfoText(request, HTTP_QUERY_STATUS_CODE));
+}
+
+// The absolute URL a Location header names, relative to the request's URL.
+std::string RedirectTarget(const std::string& url, HINTERNET request) {
+    std::wstring location = ToWide(QueryInfoText(request, HTTP_QUERY_LOCATION));
+    if (location.empty()) {
+        return {};
+    }
+    std::wstring base = ToWide(url);
+    DWORD chars = INTERNET_MAX_URL_LENGTH;
+    std::wstring target(chars, L'\0');
+    if (!InternetCombineUrlW(base.c_str(), location.c_str(), target.data(), &chars, 0)) {
+        DWORD error = GetLastError();
+        TraceError("resolve the redirect to " + ToUtf8(location), error);
+        return {};
+    }
+    target.resize(chars);
+    return ToUtf8(target);
+}
+
+// Opens url and follows its redirects, as long as MayRedirect allows; a
+// redirect it refuses, or one too many, opens nothing.
+InternetHandle OpenFollowingRedirects(HINTERNET root, std::string url) {
+    for (int redirects = 0;; ++redirects) {
+        std::wstring wideUrl = ToWide(url);
+        InternetHandle request(
+            InternetOpenUrlW(root, wideUrl.c_str(), nullptr, 0, kOpenUrlFlags, 0));
+        if (!request.IsValid()) {
+            DWORD error = GetLastError();
+            TraceError("open " + url, error);
+            return request;
+        }
+        if (!IsRedirectStatus(StatusOf(request.Get()))) {
+            return request;
+        }
+        std::string target = RedirectTarget(url, request.Get());
+        if (target.empty()) {
+            return request;  // nowhere to go: the redirect is the answer
+        }
+        if (redirects == kMaxRedirects || !MayRedirect(url, target)) {
+            TraceStep("redirect to " + target + " not followed");
+            return {};
+        }
+        TraceStep("redirected to " + target);
+        url = std::move(target);
+    }
+}
 
 int32_t ClampToInt32(int64_t n) {
     return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
@@ -39,18 +92,14 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     Transfer result;
     TraceStep("GET " + url);
     std::wstring wideAgent = ToWide(agent);
-    std::wstring wideUrl = ToWide(url);
     InternetHandle root(
         InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!root.IsValid()) {
         LogLastError("open WinInet");
         return result;
     }
-    InternetHandle request(
-        InternetOpenUrlW(root.Get(), wideUrl.c_str(), nullptr, 0, kOpenUrlFlags, 0));
+    InternetHandle request = OpenFollowingRedirects(root.Get(), url);
     if (!request.IsValid()) {
-        DWORD error = GetLastError();
-        TraceError("open " + url, error);
         return result;
     }
     uint32_t startTick = GetTickCount();
@@ -60,7 +109,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     }
     int32_t contentLength =
         ParseHeaderNumber(QueryInfoText(request.Get(), HTTP_QUERY_CONTENT_LENGTH));
-    result.status = ParseHeaderNumber(QueryInfoText(request.Get(), HTTP_QUERY_STATUS_CODE));
+    result.status = StatusOf(request.Get());
     try {
         sink.Reserve(ReserveHint(contentLength));
     } catch (const std::exception&) {
