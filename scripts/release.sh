@@ -49,13 +49,13 @@ if commit=$(git rev-parse HEAD 2>/dev/null); then
   say "building commit $commit"
 fi
 
-mkdir -p "$out"
 exes=()
 for arch in win64 win32; do
   preset=$arch-release
   say "$preset: configuring and building"
   cmake --fresh --preset "$preset" "${args[@]}" >/dev/null
   cmake --build --preset "$preset" -j2 --target Kelto2
+  mkdir -p "$out"
   cp "build/$preset/bin/Kelto2.exe" "$out/Kelto2-$arch.exe"
   exes+=("Kelto2-$arch.exe")
 done
