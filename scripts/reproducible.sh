@@ -5,7 +5,11 @@
 # time zone and umask, and compares the two exes byte for byte. Prints their
 # SHA-256; on a difference prints the differing bytes and headers and fails.
 #
-#   scripts/reproducible.sh [preset...]
+#   scripts/reproducible.sh [--against-build] [preset...]
+#
+# --against-build takes the tree's own build/<preset> as the first of the
+# two builds, so only one more is made per preset: for a caller that has
+# just built the presets (scripts/test.sh).
 #
 # The copies hold the working tree as it is, committed or not, without its
 # build folder. Both builds use the cross-built dependencies of
@@ -13,6 +17,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+against_build=
+if [ "${1:-}" = --against-build ]; then
+  against_build=1
+  shift
+fi
 presets=("$@")
 [ "${#presets[@]}" -gt 0 ] || presets=(win64 win32)
 
@@ -22,8 +31,10 @@ die() { printf 'reproducible: error: %s\n' "$*" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelto2-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trees=("$work/a" "$work/second-copy/of-the-source-tree")
+[ -z "$against_build" ] || trees[0]=$PWD
 
 for tree in "${trees[@]}"; do
+  [ "$tree" != "$PWD" ] || continue
   mkdir -p "$tree"
   tar -c --exclude-vcs --exclude=./build . | tar -x -C "$tree"
 done
@@ -43,8 +54,10 @@ build() {
 
 failed=0
 for preset in "${presets[@]}"; do
-  say "$preset: building in ${trees[0]}"
-  build "${trees[0]}" "$preset"
+  if [ -z "$against_build" ]; then
+    say "$preset: building in ${trees[0]}"
+    build "${trees[0]}" "$preset"
+  fi
   say "$preset: building in ${trees[1]} (TZ=Pacific/Kiritimati, umask 0002)"
   (TZ=Pacific/Kiritimati && export TZ && umask 0002 && build "${trees[1]}" "$preset")
   a=${trees[0]}/build/$preset/bin/Kelto2.exe

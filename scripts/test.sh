@@ -30,8 +30,8 @@ step "Windows i686 (build only)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2
 
-step "Reproducible Kelto2.exe (two builds per Windows preset, compared)"
-scripts/reproducible.sh win64 win32
+step "Reproducible Kelto2.exe (each Windows build again in another folder, compared)"
+scripts/reproducible.sh --against-build win64 win32
 
 step "Windows layer and end-to-end tests under Wine"
 KELTO2_BUILD_DIR="$PWD/build/win64" /usr/bin/python3 -m pytest tests/e2e -q -p no:cacheprovider
