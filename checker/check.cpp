@@ -24,6 +24,7 @@
 #include "toolkit/image_decode.h"
 #include "toolkit/product.h"
 #include "toolkit/text.h"
+#include "transfer/http.h"
 #include "transfer/package_check.h"
 #include "ui/layout.h"
 #include "ui/web_link.h"
@@ -568,9 +569,9 @@ void CheckForceEntry(Checking& c, const std::string& path, const ScannedEntry& e
                        "; write four numbers joined by dots");
         }
     } else if (EqualsIgnoreAsciiCase(e.key, "url")) {
-        if (!value.starts_with("http://")) {
+        if (WebSchemeLength(value) == 0) {
             Report(c, path, e.line, Severity::kError,
-                   "url " + Quote(value) + " is not an http:// URL");
+                   "url " + Quote(value) + " is not an http:// or https:// URL");
         }
     } else {
         std::string read = FormatVersion(ParseVersion(e.key));
@@ -667,22 +668,24 @@ void CheckFileText(Checking& c, const ScannedFile& file) {
 // ---- the tree ----
 
 struct TreeTarget {
-    bool onServer = false;  // http:// on the server's host
+    bool onServer = false;  // http:// or https:// on the server's host
     std::string path;       // relative to the root; empty when it cannot be a file of the tree
 };
 
-// "http://<server host>[:80]/path" to the file the server would serve.
+// "http://<server host>[:80]/path" or "https://<server host>[:443]/path"
+// to the file the server would serve.
 TreeTarget TargetOf(std::string_view url, std::string_view host) {
-    constexpr std::string_view kScheme = "http://";
     TreeTarget target;
-    if (!url.starts_with(kScheme)) {
+    size_t scheme = WebSchemeLength(url);
+    if (scheme == 0) {
         return target;
     }
-    url.remove_prefix(kScheme.size());
+    std::string_view defaultPort = url.starts_with("https") ? ":443" : ":80";
+    url.remove_prefix(scheme);
     size_t end = std::min(url.find_first_of("/?#"), url.size());
     std::string_view authority = url.substr(0, end);
-    if (authority.ends_with(":80")) {
-        authority.remove_suffix(3);
+    if (authority.ends_with(defaultPort)) {
+        authority.remove_suffix(defaultPort.size());
     }
     if (!EqualsIgnoreAsciiCase(authority, host)) {
         return target;
@@ -720,8 +723,13 @@ TreeTarget TargetOf(std::string_view url, std::string_view host) {
     return target;
 }
 
+// The launcher's root with host in place of its own host: same scheme.
+std::string ServerRootOn(std::string_view host) {
+    return std::string(kServerRoot.substr(0, WebSchemeLength(kServerRoot))) + std::string(host);
+}
+
 std::string DefaultServerRoot(const CheckOptions& options) {
-    return "http://" + options.serverHost;
+    return ServerRootOn(options.serverHost);
 }
 
 // ---- pictures and layout ----
@@ -1164,10 +1172,7 @@ TreeFile ReadTreeFile(const std::filesystem::path& root, const std::string& path
 }  // namespace
 
 std::string ServerHostOf(std::string_view rootUrl) {
-    constexpr std::string_view kScheme = "http://";
-    if (rootUrl.starts_with(kScheme)) {
-        rootUrl.remove_prefix(kScheme.size());
-    }
+    rootUrl.remove_prefix(WebSchemeLength(rootUrl));
     return std::string(rootUrl.substr(0, rootUrl.find('/')));
 }
 
@@ -1250,7 +1255,7 @@ std::string DescribeLaunch(const LauncherConfig& config, std::string_view instal
             (level ? std::to_string(*level) + " (entry " + Quote(levelFrom) + ")" : "none") + "\n";
     text += "decision: " + std::string(LaunchOutcomeName(outcome)) + "\n";
     if (outcome != LaunchOutcome::HandOver) {
-        text += "Setup package: " + (url ? url->value : DefaultSetupUrl("http://" + host)) + "\n";
+        text += "Setup package: " + (url ? url->value : DefaultSetupUrl(ServerRootOn(host))) + "\n";
     }
     return text;
 }

@@ -25,7 +25,7 @@ struct Diagnostic {
 };
 
 struct CheckOptions {
-    // URLs on this host ("http://<host>/path") are files of the tree; the
+    // URLs on this host ("http[s]://<host>/path") are files of the tree; the
     // launcher's built-in URLs use it too. Default: the host of kServerRoot.
     std::string serverHost;
     // Where the release's public key came from (for messages) and its PEM
@@ -49,7 +49,7 @@ struct CheckResult {
     LauncherConfig config;  // merged, as a launcher would see it
 };
 
-// The host name of an "http://host" root URL.
+// The host name of an "http://host" or "https://host" root URL.
 std::string ServerHostOf(std::string_view rootUrl);
 
 // The two configuration files, in the order the launcher loads them.

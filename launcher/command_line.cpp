@@ -1,6 +1,7 @@
 #include "launcher/command_line.h"
 
 #include "toolkit/text.h"
+#include "transfer/http.h"
 
 namespace kelto {
 
@@ -71,7 +72,7 @@ bool CommandLineHasSwitch(const std::vector<std::string>& args, std::string_view
 }
 
 std::string BaseUrlArgument(const std::vector<std::string>& args) {
-    if (args.size() >= 2 && args[1].starts_with("http://")) {
+    if (args.size() >= 2 && WebSchemeLength(args[1]) != 0) {
         return args[1];
     }
     return {};

@@ -17,8 +17,8 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // letters compared without regard to case.
 bool CommandLineHasSwitch(const std::vector<std::string>& args, std::string_view name);
 
-// The first argument when it begins with "http://" (exactly, lower case),
-// else the empty text.
+// The first argument when it begins with "http://" or "https://" (exactly,
+// lower case), else the empty text.
 std::string BaseUrlArgument(const std::vector<std::string>& args);
 
 }  // namespace kelto

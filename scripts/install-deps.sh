@@ -11,7 +11,7 @@ packages=(
   libz-mingw-w64-dev
   googletest libgtest-dev
   libpng-dev zlib1g-dev libjpeg62-turbo-dev
-  libssl-dev
+  libssl-dev openssl osslsigncode
   wine wine64 xvfb xauth x11-utils imagemagick fonts-wqy-microhei locales
   python3 python3-pytest
   nginx-light

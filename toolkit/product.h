@@ -8,7 +8,7 @@
 
 namespace kelto {
 
-// "http://" and the distribution server's host, no path, no trailing slash;
+// "http://" or "https://" and the distribution server's host, no path, no trailing slash;
 // set by the build (KELTO2_SERVER_ROOT).
 inline constexpr std::string_view kServerRoot = KELTO2_SERVER_ROOT;
 

@@ -37,6 +37,26 @@ bool MemorySink::Restart() {
     return true;
 }
 
+size_t WebSchemeLength(std::string_view url) {
+    for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
+        if (url.starts_with(scheme)) {
+            return scheme.size();
+        }
+    }
+    return 0;
+}
+
+bool IsRedirectStatus(int32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool MayRedirect(std::string_view from, std::string_view to) {
+    auto secure = [](std::string_view url) {
+        return EqualsIgnoreAsciiCase(url.substr(0, 6), "https:");
+    };
+    return !secure(from) || secure(to);
+}
+
 int32_t ParseHeaderNumber(const std::string& text) {
     return ParseLeadingInt(TrimBlanks(text));
 }

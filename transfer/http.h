@@ -42,6 +42,18 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
+// The length of the scheme that starts url when it is "http://" or
+// "https://", exactly so (lower case); 0 for any other start.
+size_t WebSchemeLength(std::string_view url);
+
+// The statuses whose Location a GET follows: 301, 302, 303, 307 and 308.
+bool IsRedirectStatus(int32_t status);
+
+// A redirect is followed unless it would leave TLS: from an https URL only
+// to another https URL. A request follows at most kMaxRedirects of them.
+bool MayRedirect(std::string_view from, std::string_view to);
+inline constexpr int kMaxRedirects = 10;
+
 // Status 200 and only 200 is success; 0 means no (complete) response.
 inline constexpr int32_t kHttpOk = 200;
 inline constexpr int32_t kHttpNoResponse = 0;

@@ -23,8 +23,11 @@ void SleepPause(DWORD milliseconds) {
 HttpPauseFunction gPause = SleepPause;
 
 // The reload flags keep a cached copy from standing in for the server's
-// current file; redirects, cookies and the proxy stay the platform's.
-constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// current file; cookies, the proxy and the certificate check stay the
+// platform's. Redirects are followed here (OpenFollowingRedirects), so that
+// none leads from https to http whatever the platform would do.
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 // One request as the caller sees it.
 struct Transfer {
@@ -37,6 +40,60 @@ struct Transfer {
     int64_t received = 0;       // body bytes of this answer
     std::string validator;      // of the answer, for a later resumption
 };
+
+int32_t StatusOf(HINTERNET request) {
+    return ParseHeaderNumber(QueryInfoText(request, HTTP_QUERY_STATUS_CODE));
+}
+
+// The absolute URL a Location header names, relative to the request's URL.
+std::string RedirectTarget(const std::string& url, HINTERNET request) {
+    std::wstring location = ToWide(QueryInfoText(request, HTTP_QUERY_LOCATION));
+    if (location.empty()) {
+        return {};
+    }
+    std::wstring base = ToWide(url);
+    DWORD chars = INTERNET_MAX_URL_LENGTH;
+    std::wstring target(chars, L'\0');
+    if (!InternetCombineUrlW(base.c_str(), location.c_str(), target.data(), &chars, 0)) {
+        DWORD error = GetLastError();
+        TraceError("resolve the redirect to " + ToUtf8(location), error);
+        return {};
+    }
+    target.resize(chars);
+    return ToUtf8(target);
+}
+
+// Opens url and follows its redirects, as long as MayRedirect allows; a
+// redirect it refuses, or one too many, opens nothing.
+// headers, CR LF ended, go with every request of the chain.
+InternetHandle OpenFollowingRedirects(HINTERNET root, std::string url,
+                                      const std::wstring& headers) {
+    const wchar_t* extra = headers.empty() ? nullptr : headers.c_str();
+    DWORD extraLength = extra ? static_cast<DWORD>(-1) : 0;
+    for (int redirects = 0;; ++redirects) {
+        std::wstring wideUrl = ToWide(url);
+        InternetHandle request(
+            InternetOpenUrlW(root, wideUrl.c_str(), extra, extraLength, kOpenUrlFlags, 0));
+        if (!request.IsValid()) {
+            DWORD error = GetLastError();
+            TraceError("open " + url, error);
+            return request;
+        }
+        if (!IsRedirectStatus(StatusOf(request.Get()))) {
+            return request;
+        }
+        std::string target = RedirectTarget(url, request.Get());
+        if (target.empty()) {
+            return request;  // nowhere to go: the redirect is the answer
+        }
+        if (redirects == kMaxRedirects || !MayRedirect(url, target)) {
+            TraceStep("redirect to " + target + " not followed");
+            return {};
+        }
+        TraceStep("redirected to " + target);
+        url = std::move(target);
+    }
+}
 
 int32_t ClampToInt32(int64_t n) {
     return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
@@ -57,7 +114,7 @@ struct Exchange {
     std::atomic<bool> left{false};                                    // the caller gave up
 
     std::wstring agent;
-    std::wstring url;
+    std::string url;
     std::wstring requestHeaders;
     bool wantRawHeaders = false;
 
@@ -93,13 +150,11 @@ DWORD WINAPI ReadRequest(void* parameter) {
         InternetOpenW(x.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     InternetHandle request;
     if (root.IsValid()) {
-        const wchar_t* headers = x.requestHeaders.empty() ? nullptr : x.requestHeaders.c_str();
-        request = InternetHandle(InternetOpenUrlW(root.Get(), x.url.c_str(), headers,
-                                                  headers ? static_cast<DWORD>(-1) : 0,
-                                                  kOpenUrlFlags, 0));
+        request = OpenFollowingRedirects(root.Get(), x.url, x.requestHeaders);
+    } else {
+        LogLastError("open WinInet");
     }
     x.opened = request.IsValid();
-    x.error = x.opened ? 0 : GetLastError();
     if (x.opened) {
         ReadAnswer(x, request.Get());
     }
@@ -202,7 +257,7 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     TraceStep("GET " + url);
     auto* x = new Exchange;
     x->agent = ToWide(agent);
-    x->url = ToWide(url);
+    x->url = url;
     std::string resumeHeaders = plan.resume ? ResumeRequestHeaders(*plan.resume) : std::string();
     x->requestHeaders = ToWide(resumeHeaders);
     x->wantRawHeaders = plan.headers != nullptr;
@@ -228,10 +283,9 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
 
     Delivery delivery = clock.WaitFor(x->ready.Get());
     if (delivery != Delivery::kReady || !x->opened) {
+        // A failed open traced its own error on the reader.
         if (delivery != Delivery::kReady) {
             TraceStep(std::string("open ") + url + ": " + DeliveryText(delivery));
-        } else {
-            TraceError("open " + url, x->error);
         }
         leave();
         return result;

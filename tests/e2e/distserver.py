@@ -18,6 +18,11 @@ Use it in-process:
     server.requests()  # what arrived
     server.stop()
 
+With a TLS context (DistServer(tls=...)), a CONNECT request opens a tunnel
+that speaks TLS with that context's certificate, and the requests inside it
+are served like the others; their URLs are recorded as https://. Without
+one, CONNECT is refused.
+
 or from the command line:
 
     /usr/bin/python3 tests/e2e/distserver.py --port 8080 --root DIR [--canned]
@@ -44,6 +49,7 @@ import dataclasses
 import os
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -243,12 +249,13 @@ class BadRequest(Exception):
     pass
 
 
-def _normal_host(host: str) -> str:
+def _normal_host(host: str, scheme: str = "http") -> str:
     host = host.lower()
-    return host[:-3] if host.endswith(":80") else host
+    port = ":443" if scheme == "https" else ":80"
+    return host[:-len(port)] if host.endswith(port) else host
 
 
-def _parse_request(head: bytes, client_port: int) -> RecordedRequest:
+def _parse_request(head: bytes, client_port: int, scheme: str = "http") -> RecordedRequest:
     lines = head.decode("latin-1").split("\r\n")
     parts = lines[0].split(" ")
     if len(parts) != 3:
@@ -268,13 +275,16 @@ def _parse_request(head: bytes, client_port: int) -> RecordedRequest:
         host = split.netloc
         path = split.path or "/"
         query = split.query
+    elif method == "CONNECT":
+        # "CONNECT host:443": the tunnel to an https server.
+        scheme, host, path, query = "https", target, "", ""
     else:
         host = host_header
         path, _, query = target.partition("?")
     # WinInet names the default port in proxied URLs ("host:80/..."); the
     # record drops it so that tests compare against the URL as configured.
-    host = _normal_host(host)
-    url = f"http://{host}{path}" + (f"?{query}" if query else "")
+    host = _normal_host(host, scheme)
+    url = f"{scheme}://{host}{path}" + (f"?{query}" if query else "")
     return RecordedRequest(method, url, host, urllib.parse.unquote(path), query, target, version,
                            headers, time.monotonic(), client_port)
 
@@ -325,15 +335,23 @@ class _Handler(socketserver.BaseRequestHandler):
         sock: socket.socket = self.request
         owner._track(sock)
         try:
-            head = self._read_head(sock)
-            if head is None:
-                return
-            try:
-                request = _parse_request(head, self.client_address[1])
-            except BadRequest:
-                owner._send(sock, Response(status=400, body=b"bad request"), "GET")
-                return
-            owner._record(request)
+            scheme = "http"
+            while True:
+                head = self._read_head(sock)
+                if head is None:
+                    return
+                try:
+                    request = _parse_request(head, self.client_address[1], scheme)
+                except BadRequest:
+                    owner._send(sock, Response(status=400, body=b"bad request"), "GET")
+                    return
+                owner._record(request)
+                if request.method != "CONNECT" or scheme == "https":
+                    break
+                sock = owner._open_tunnel(sock)
+                if sock is None:
+                    return
+                scheme = "https"
             response = owner._respond_to(request)
             owner._send(sock, response, request.method, request.path)
         except OSError:
@@ -392,11 +410,12 @@ class DistServer:
 
     def __init__(self, port: int = 0, root: Optional[str] = None,
                  on_request: Optional[Callable[[RecordedRequest], None]] = None,
-                 files: Optional[str] = None):
+                 files: Optional[str] = None, tls: Optional[ssl.SSLContext] = None):
         self._wanted_port = port
         self.root = root
         self.files = files  # served by name only, through /canned/file
         self.on_request = on_request
+        self.tls = tls  # what a CONNECT tunnel speaks; None refuses CONNECT
         self._routes: dict[tuple[Optional[str], str], _Route] = {}
         self._requests: list[RecordedRequest] = []
         self._body_bytes: dict[str, int] = {}  # sent, by URL path
@@ -563,6 +582,25 @@ class DistServer:
             return Response(status=404, body=b"not found")
         return Response(body=FileBody(path))
 
+    def _open_tunnel(self, sock: socket.socket) -> Optional[socket.socket]:
+        """Answers a CONNECT and speaks TLS on the connection from then on;
+        None when there is no tunnel (refused, or the client dropped the
+        handshake, as it does with a certificate it does not trust)."""
+        if self.tls is None:
+            self._send(sock, Response(status=405, body=b"no tunnel here"), "CONNECT")
+            return None
+        sock.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        self._untrack(sock)
+        secure = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        self._track(secure)
+        try:
+            secure.do_handshake()
+        except OSError:
+            self._untrack(secure)
+            secure.close()
+            return None
+        return secure
+
     def _wait(self, seconds: Optional[float]) -> bool:
         """Sleeps; returns False when the server stopped meanwhile."""
         return not self._stopping.wait(seconds)
@@ -628,6 +666,9 @@ class DistServer:
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
             return
         try:
+            if isinstance(sock, ssl.SSLSocket):
+                sock.settimeout(2)
+                sock = sock.unwrap()  # close_notify: the body ends here
             sock.shutdown(socket.SHUT_WR)
             # Let the client read to the end before the socket goes: closing
             # with unread input would reset the connection and could discard

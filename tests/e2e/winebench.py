@@ -206,7 +206,7 @@ class WinePrefix:
     def run(self, exe: os.PathLike | str, args: Sequence[str] = (),
             env: Optional[Mapping[str, str]] = None, timeout: float = 60,
             cwd: Optional[os.PathLike | str] = None, locale: str = DEFAULT_LOCALE,
-            debug: Optional[str] = None) -> RunResult:
+            debug: Optional[str] = None, wrapper: Sequence[str] = ()) -> RunResult:
         """Runs a Windows program and waits for it (not for what it starts).
 
         Output goes through files, not pipes: programs it starts inherit the
@@ -214,7 +214,8 @@ class WinePrefix:
         time-out every process of the prefix is killed."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             start = time.monotonic()
-            process = subprocess.Popen(["wine", str(exe), *args], cwd=cwd, stdout=out, stderr=err,
+            process = subprocess.Popen([*wrapper, "wine", str(exe), *args], cwd=cwd, stdout=out,
+                                       stderr=err,
                                        stdin=subprocess.DEVNULL,
                                        env=self.env(locale, debug, env), start_new_session=True)
             timed_out = False
@@ -328,6 +329,9 @@ class Bench:
         # Settings of the stand-ins for every program this test runs (the
         # launcher's children inherit them), e.g. KELTO2_UNINST_EXIT.
         self.standin_env: dict[str, str] = {}
+        # What Wine runs under, e.g. testca.trusting(bundle) for a run that
+        # trusts the test CA.
+        self.wrapper: list[str] = []
         self._registry_keys: set[tuple[str, str]] = set()
         self._folders: list[pathlib.Path] = []
 
@@ -346,7 +350,7 @@ class Bench:
             cwd: Optional[os.PathLike | str] = None, locale: Optional[str] = None,
             debug: Optional[str] = None) -> RunResult:
         return self.prefix.run(exe, args, self.env(env), timeout, cwd or self.cwd,
-                               locale or self.locale, debug)
+                               locale or self.locale, debug, self.wrapper)
 
     def run_kelto(self, args: Sequence[str] = (), env: Optional[Mapping[str, str]] = None,
                   timeout: float = 60, cwd: Optional[os.PathLike | str] = None,

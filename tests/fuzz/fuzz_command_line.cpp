@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::string base = BaseUrlArgument(args);
-    FUZZ_CHECK(base.empty() ||
-               (args.size() >= 2 && base == args[1] && base.starts_with("http://")));
+    FUZZ_CHECK(base.empty() || (args.size() >= 2 && base == args[1] &&
+                                (base.starts_with("http://") || base.starts_with("https://"))));
 
     if (CommandLineHasSwitch(args, "testui")) {
         bool seen = false;

@@ -86,7 +86,7 @@ TEST(CommandLineTest, HasSwitchLooksAfterTheProgramPath) {
     }
 }
 
-TEST(CommandLineTest, BaseUrlIsALowerCaseHttpFirstArgument) {
+TEST(CommandLineTest, BaseUrlIsALowerCaseHttpOrHttpsFirstArgument) {
     struct Case {
         Args args;
         std::string expected;
@@ -96,7 +96,10 @@ TEST(CommandLineTest, BaseUrlIsALowerCaseHttpFirstArgument) {
         {{"p", "http://"}, "http://"},
         {{"p", "HTTP://h/cfg"}, ""},
         {{"p", "Http://h/cfg"}, ""},
-        {{"p", "https://h/cfg"}, ""},
+        {{"p", "https://h/cfg"}, "https://h/cfg"},
+        {{"p", "HTTPS://h/cfg"}, ""},
+        {{"p", "https:/h/cfg"}, ""},
+        {{"p", " https://h/cfg"}, ""},
         {{"p", "-testui", "http://h/cfg"}, ""},
         {{"p", "/testui"}, ""},
         {{"p"}, ""},

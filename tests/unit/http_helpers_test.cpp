@@ -98,6 +98,44 @@ TEST(HttpHelpersTest, SplitHeaderLines) {
     }
 }
 
+TEST(HttpHelpersTest, WebSchemeIsExactlyHttpOrHttps) {
+    struct Case {
+        std::string url;
+        size_t expected;
+    };
+    const Case cases[] = {
+        {"http://h/x", 7}, {"https://h/x", 8}, {"HTTP://h", 0},  {"Https://h", 0},
+        {"https:/h", 0},   {"ftp://h", 0},     {" http://h", 0}, {"", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WebSchemeLength(c.url), c.expected) << c.url;
+    }
+}
+
+TEST(HttpHelpersTest, RedirectsNeverLeaveTls) {
+    struct Case {
+        std::string from;
+        std::string to;
+        bool follow;
+    };
+    const Case cases[] = {
+        {"http://h/a", "http://h/b", true},   {"http://h/a", "https://h/b", true},
+        {"https://h/a", "https://g/b", true}, {"https://h/a", "HTTPS://g/b", true},
+        {"https://h/a", "http://h/b", false}, {"HTTPS://h/a", "http://h/b", false},
+        {"https://h/a", "ftp://h/b", false},  {"https://h/a", "", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MayRedirect(c.from, c.to), c.follow) << c.from << " -> " << c.to;
+    }
+    // 304 (not modified) and 300 (a choice) carry no Location to follow.
+    for (int32_t status : {301, 302, 303, 307, 308}) {
+        EXPECT_TRUE(IsRedirectStatus(status)) << status;
+    }
+    for (int32_t status : {200, 300, 304, 305, 400}) {
+        EXPECT_FALSE(IsRedirectStatus(status)) << status;
+    }
+}
+
 TEST(HttpHelpersTest, MemorySinkCollectsInOrder) {
     MemorySink sink;
     const uint8_t first[] = {1, 2, 3};
