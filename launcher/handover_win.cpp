@@ -66,11 +66,13 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     WriteLog("Executing " + exe);
     // A failed start is no failure yet: a Downloader that already runs is
     // still found and told.
-    // Shown and not waited for; with the user's rights when the user could
-    // have swapped the program.
+    // Shown and not waited for; with the user's rights unless only
+    // administrators could have written it; in its own folder, never the
+    // one the user ran the launcher from (their Downloads folder, say).
     ProcessStart start;
     start.exe = exe;
     start.parameters = "/u";
+    start.inItsFolder = true;
     start.rights = StartRights::kUserIfReplaceable;
     (void)RunProcess(start);
 
@@ -137,6 +139,7 @@ void UninstallDownloader(const std::string& folder, uint32_t waitMs) {
     start.parameters = std::string(kUninstallParameters);
     start.waitMs = waitMs;
     start.hidden = true;
+    start.inItsFolder = true;
     start.rights = StartRights::kUserIfReplaceable;
     start.waitForItsProcesses = true;
     (void)RunProcess(start);

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelto {
 
@@ -15,5 +16,12 @@ std::string QuoteArgument(std::string_view text);
 // The quoted program path, one blank and the parameters unchanged: " /S"
 // reaches the program with its own leading blank.
 std::string CommandLineOf(std::string_view exe, std::string_view parameters);
+
+// The entries of an environment block ("NAME=value", as
+// GetEnvironmentStrings lists them) with TMP and TEMP set to folder: each
+// replaced where present, whatever the case of its name, and otherwise
+// added where the block's order (names compared without case) puts it.
+std::vector<std::string> EnvironmentWithTemp(std::vector<std::string> entries,
+                                             std::string_view folder);
 
 }  // namespace kelto

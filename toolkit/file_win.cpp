@@ -5,6 +5,7 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace {
 // WriteFile takes a DWORD count; larger blocks go in pieces.
 constexpr size_t kMaxWrite = 1u << 30;
 constexpr DWORD kCopyChunk = 64 * 1024;
+// Taken names in a row before MakeTempFileName gives up.
+constexpr uint32_t kTempFileTries = 256;
 
 bool WriteAll(HANDLE file, const void* data, size_t size) {
     auto bytes = static_cast<const uint8_t*>(data);
@@ -62,6 +65,14 @@ bool IsHeldOpen(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
+}  // namespace
+
+std::wstring WidePath(const std::string& path) {
+    return ToWide(LongPathForm(path));
+}
+
+namespace {
+
 std::wstring FullPath(const std::wstring& path) {
     DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) {
@@ -74,12 +85,13 @@ std::wstring FullPath(const std::wstring& path) {
     }
     full.resize(len);
     // 8.3 names in the text are no link: compare long names.
-    DWORD longSize = GetLongPathNameW(full.c_str(), nullptr, 0);
+    std::wstring query = WidePath(ToUtf8(full));
+    DWORD longSize = GetLongPathNameW(query.c_str(), nullptr, 0);
     if (longSize == 0) {
         return full;
     }
     std::wstring longer(longSize, L'\0');
-    len = GetLongPathNameW(full.c_str(), longer.data(), longSize);
+    len = GetLongPathNameW(query.c_str(), longer.data(), longSize);
     if (len == 0 || len >= longSize) {
         return full;
     }
@@ -87,12 +99,16 @@ std::wstring FullPath(const std::wstring& path) {
     return longer;
 }
 
+}  // namespace
+
 bool SamePath(const std::string& a, const std::string& b) {
-    std::wstring x = ToWide(a);
-    std::wstring y = ToWide(b);
+    std::wstring x = ToWide(WithoutLongPrefix(a));
+    std::wstring y = ToWide(WithoutLongPrefix(b));
     return !x.empty() && CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
                                               static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
 }
+
+namespace {
 
 // Why the object that handle is open on may not be written as path, or
 // nullptr when it may.
@@ -119,7 +135,7 @@ const char* LinkRefusal(HANDLE handle, const std::string& path, FileKind kind) {
 
 // The final path of a folder as given, links on the way followed.
 std::string FolderFinalPath(const std::string& folder) {
-    FileHandle handle(CreateFileW(ToWide(folder).c_str(), FILE_READ_ATTRIBUTES,
+    FileHandle handle(CreateFileW(WidePath(folder).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.IsValid()) {
@@ -131,7 +147,7 @@ std::string FolderFinalPath(const std::string& folder) {
 }
 
 bool RenameOpenFile(HANDLE file, const std::string& to) {
-    std::wstring wide = ToWide(to);
+    std::wstring wide = WidePath(to);
     size_t nameBytes = wide.size() * sizeof(wchar_t);
     std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -180,10 +196,11 @@ bool DeleteLeftover(const std::string& path) {
     return leftover.IsValid() && MarkForDeletion(leftover.Get());
 }
 
-// Full access for SYSTEM and the Administrators, passed on to everything
-// made inside. "P" keeps the parent's entries out: the user's own full
-// access to their temporary folder must not flow in.
-constexpr wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Owned by the Administrators, whichever member made it; full access for
+// SYSTEM and the Administrators, passed on to everything made inside. "P"
+// keeps the parent's entries out: those that let users add files to the
+// temporary folder must not flow in.
+constexpr wchar_t kPrivateFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // With 128 random bits a taken name means someone else is at work in the
 // parent; a few more names are tried, then the folder is given up.
 constexpr uint32_t kPrivateFolderTries = 4;
@@ -281,11 +298,48 @@ bool RemoveHeldFolder(HANDLE held, const std::string& folder) {
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kLongestPath = 32768;
+
+// Wine reports no final path of MAX_PATH characters or more: its call
+// fails with ERROR_MORE_DATA whatever the buffer. The path on the volume
+// (links resolved as well) then follows the fixed drive whose volume
+// carries the handle's serial number.
+std::string FinalPathOnDrive(HANDLE handle) {
+    std::vector<uint8_t> buffer(sizeof(FILE_NAME_INFO) + kLongestPath * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    BY_HANDLE_FILE_INFORMATION file{};
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, info,
+                                      static_cast<DWORD>(buffer.size())) ||
+        !GetFileInformationByHandle(handle, &file)) {
+        LogLastError("find the path on the volume");
+        return {};
+    }
+    std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        DWORD serial = 0;
+        if ((drives & (1u << (letter - L'A'))) && GetDriveTypeW(root) == DRIVE_FIXED &&
+            GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) &&
+            serial == file.dwVolumeSerialNumber) {
+            return PathFromFinalPath(ToUtf8(L"\\\\?\\" + std::wstring(root, 2) + name));
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string FinalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (int i = 0; i < 2; ++i) {
         DWORD len = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (len == 0 && GetLastError() == ERROR_MORE_DATA) {
+            return FinalPathOnDrive(handle);
+        }
         if (len == 0) {
             LogLastError("find the final path");
             return {};
@@ -303,7 +357,7 @@ FileHandle OpenUnredirected(const std::string& path, DWORD access, DWORD share, 
                             FileKind kind) {
     DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
                   (kind == FileKind::kFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL);
-    FileHandle handle(CreateFileW(ToWide(path).c_str(), access | FILE_READ_ATTRIBUTES, share,
+    FileHandle handle(CreateFileW(WidePath(path).c_str(), access | FILE_READ_ATTRIBUTES, share,
                                   nullptr, disposition, flags, nullptr));
     if (!handle.IsValid()) {
         return handle;
@@ -337,7 +391,7 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
             return folder;
         }
         std::string path = JoinPath(base, RandomFolderName(prefix, random));
-        std::wstring wide = ToWide(path);
+        std::wstring wide = WidePath(path);
         // Made and opened in one call: whoever may delete in the parent
         // could otherwise put a folder of their own in its place between
         // the two. FILE_CREATE never opens what is there already.
@@ -372,7 +426,6 @@ PrivateFolder CreatePrivateFolder(const std::string& parent, const std::string& 
             TraceStep("no access control lists on the volume of " + path);
             folder.handle.Close();
             RemoveDirectoryW(wide.c_str());
-            folder.volumeWithoutAcls = true;
             return folder;
         }
         folder.path = path;  // its final path: the check compared them
@@ -387,8 +440,8 @@ void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix
         return;
     }
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(ToWide(JoinPath(base, prefix + "*")).c_str(), FindExInfoBasic,
-                                     &entry, FindExSearchNameMatch, nullptr, 0));
+    FindHandle find(FindFirstFileExW(WidePath(JoinPath(base, prefix + "*")).c_str(),
+                                     FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     if (!find.IsValid()) {
         return;
     }
@@ -417,7 +470,7 @@ bool RemoveFolderAndFiles(const std::string& folder) {
     FileHandle held = OpenFolderToRemove(folder);
     if (!held.IsValid()) {
         DWORD error = GetLastError();
-        if (IsGone(ToWide(folder))) {
+        if (IsGone(WidePath(folder))) {
             return true;
         }
         TraceError("open folder " + folder + " to remove it", error);
@@ -427,7 +480,7 @@ bool RemoveFolderAndFiles(const std::string& folder) {
 }
 
 bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -460,18 +513,32 @@ std::string SystemTempFolder() {
 }
 
 std::string MakeTempFileName(const std::string& folder, const std::string& prefix) {
-    wchar_t name[MAX_PATH + 1] = {};
     if (folder.empty()) {
         return {};
     }
-    std::wstring wideFolder = ToWide(folder);
-    std::wstring widePrefix = ToWide(prefix);
-    if (GetTempFileNameW(wideFolder.c_str(), widePrefix.c_str(), 0, name) == 0) {
+    // Named as GetTempFileName names them (three characters of the prefix,
+    // hex digits, ".tmp"), which takes no folder of MAX_PATH less 14
+    // characters or more.
+    const std::string start = prefix.substr(0, 3);
+    const uint32_t first = GetTickCount() & 0xFFFF;
+    char digits[8];
+    for (uint32_t i = 0; i < kTempFileTries; ++i) {
+        uint32_t number = (first + i) & 0xFFFF;
+        snprintf(digits, sizeof(digits), "%X", number == 0 ? 1u : number);
+        std::string path = JoinPath(folder, start + digits + ".tmp");
+        FileHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.IsValid()) {
+            return path;
+        }
         DWORD error = GetLastError();
-        TraceError("make a temporary file in " + folder, error);
-        return {};
+        if (error != ERROR_FILE_EXISTS) {
+            TraceError("make a temporary file in " + folder, error);
+            return {};
+        }
     }
-    return ToUtf8(name);
+    TraceStep("no free temporary name in " + folder);
+    return {};
 }
 
 StagedFile::StagedFile(const std::string& target)

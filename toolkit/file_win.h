@@ -22,9 +22,18 @@ std::string TempFolder();
 // it lies on the system volume, which keeps access control lists.
 std::string SystemTempFolder();
 
-// A new, empty file made by GetTempFileName in folder with the first three
-// characters of prefix; "" when none could be made.
+// A new, empty file in folder named as GetTempFileName names them, with the
+// first three characters of prefix, in a folder of any length; "" when none
+// could be made.
 std::string MakeTempFileName(const std::string& folder, const std::string& prefix);
+
+// path for the W file functions: in its long form ("\\?\") from MAX_PATH
+// characters on, where the short one would fail.
+std::wstring WidePath(const std::string& path);
+
+// True when two full paths name the same place as the system compares
+// them: case ignored, either in its long form or not.
+bool SamePath(const std::string& a, const std::string& b);
 
 // The path the system reports for the object handle is open on, in the
 // short form where it carries it (PathFromFinalPath); "" when none.
@@ -51,9 +60,6 @@ enum class FileKind { kFile, kFolder };
 struct PrivateFolder {
     std::string path;   // its final path, no trailing '\'; "" when none could be made
     FileHandle handle;  // close it before the folder is removed
-    // None made because the parent's volume keeps no access control lists
-    // (FAT, exFAT): a folder there would be open to everybody.
-    bool volumeWithoutAcls = false;
 };
 
 // Makes a new folder in parent (with or without its trailing '\'), named
@@ -61,6 +67,8 @@ struct PrivateFolder {
 // parent's final path: a junction on the way is followed once, here, and
 // the folder's path never goes through it again. An existing folder of
 // that name is never taken over: whoever made it chose its permissions.
+// None is made where the parent's volume keeps no access control lists
+// (FAT, exFAT): a folder there would be open to everybody.
 [[nodiscard]] PrivateFolder CreatePrivateFolder(const std::string& parent,
                                                 const std::string& prefix);
 

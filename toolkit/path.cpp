@@ -48,16 +48,32 @@ bool SameLetters(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string PathFromFinalPath(std::string_view finalPath) {
-    std::string shortForm;
-    if (StartsWith(finalPath, "\\\\?\\UNC\\")) {
-        shortForm = "\\\\" + std::string(finalPath.substr(8));
-    } else if (StartsWith(finalPath, "\\\\?\\") && finalPath.size() >= 6 && finalPath[5] == ':') {
-        shortForm = std::string(finalPath.substr(4));
-    } else {
-        return std::string(finalPath);
+std::string WithoutLongPrefix(std::string_view path) {
+    if (StartsWith(path, "\\\\?\\UNC\\")) {
+        return "\\\\" + std::string(path.substr(8));
     }
+    if (StartsWith(path, "\\\\?\\") && path.size() >= 6 && path[5] == ':') {
+        return std::string(path.substr(4));
+    }
+    return std::string(path);
+}
+
+std::string PathFromFinalPath(std::string_view finalPath) {
+    std::string shortForm = WithoutLongPrefix(finalPath);
     return shortForm.size() < kMaxShortPath ? shortForm : std::string(finalPath);
+}
+
+std::string LongPathForm(std::string_view path) {
+    if (path.size() < kMaxShortPath || StartsWith(path, "\\\\?\\")) {
+        return std::string(path);
+    }
+    if (StartsWith(path, "\\\\")) {
+        return "\\\\?\\UNC\\" + std::string(path.substr(2));
+    }
+    if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') {
+        return "\\\\?\\" + std::string(path);
+    }
+    return std::string(path);
 }
 
 std::string NtPathFor(std::string_view path) {

@@ -25,6 +25,17 @@ inline constexpr size_t kFolderRandomBytes = 16;
 // characters or more) and any other form stay as they are.
 std::string PathFromFinalPath(std::string_view finalPath);
 
+// path without the "\\?\" of the long form: "\\?\C:\x" is "C:\x" and
+// "\\?\UNC\host\x" is "\\host\x" at any length, so that a path given
+// either way compares equal to the other. Other forms stay as they are.
+std::string WithoutLongPrefix(std::string_view path);
+
+// The form the file functions take for a full path of MAX_PATH characters
+// or more: "C:\x" becomes "\\?\C:\x" and "\\host\share\x"
+// "\\?\UNC\host\share\x". Shorter paths, paths in that form already and
+// relative ones stay as they are.
+std::string LongPathForm(std::string_view path);
+
 // The native name of a full path, for the system's own calls:
 // "C:\x" is "\??\C:\x", "\\host\share" is "\??\UNC\host\share", and the
 // "\\?\" of a long form becomes "\??\".

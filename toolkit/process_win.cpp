@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "toolkit/command_text.h"
+#include "toolkit/file_security_win.h"
+#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/path.h"
 #include "toolkit/text_win.h"
@@ -18,29 +20,6 @@ namespace {
 constexpr DWORD kTerminationWaitMs = 5000;
 // How often the job is asked whether its processes have all ended.
 constexpr DWORD kJobPollMs = 20;
-
-// What lets someone swap a program: its bytes, its name, its permissions,
-// its owner; in its folder also a file of their own beside it (a DLL it
-// loads from there) or the removal of the program.
-constexpr DWORD kFileChangeRights =
-    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
-constexpr DWORD kFolderChangeRights =
-    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
-
-// The descriptor of path with what AccessCheck needs; empty when it
-// cannot be read.
-std::vector<BYTE> FileSecurity(const std::wstring& path) {
-    constexpr SECURITY_INFORMATION kParts =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD size = 0;
-    GetFileSecurityW(path.c_str(), kParts, nullptr, 0, &size);
-    std::vector<BYTE> descriptor(size);
-    if (size == 0 || !GetFileSecurityW(path.c_str(), kParts, descriptor.data(), size, &size)) {
-        TraceError("read the security of " + ToUtf8(path), GetLastError());
-        return {};
-    }
-    return descriptor;
-}
 
 // The linked token of an elevated launcher: the user's own, limited one.
 // Invalid when the launcher is not elevated or has none (no UAC).
@@ -64,7 +43,9 @@ TokenHandle UserToken() {
     return TokenHandle(linked.LinkedToken);
 }
 
-bool NeedsUserRights(const ProcessStart& start, HANDLE userToken) {
+// Whether the start takes the user's rights; when it keeps the launcher's,
+// held is the program as checked, to be held until it has started.
+bool NeedsUserRights(const ProcessStart& start, HANDLE userToken, HeldProgram& held) {
     if (userToken == nullptr || start.rights == StartRights::kLauncher) {
         return false;
     }
@@ -78,13 +59,19 @@ bool NeedsUserRights(const ProcessStart& start, HANDLE userToken) {
         LogLastError("copy the linked token");
         return true;
     }
-    return IsReplaceableWith(check.Get(), start.exe);
+    held = HoldProgram(start.exe);
+    if (OnlyAdministratorsMayChange(check.Get(), held)) {
+        return false;
+    }
+    held = HeldProgram{};
+    return true;
 }
 
 struct Launch {
     std::wstring exe;
     std::wstring commandLine;  // CreateProcess may write into it
     std::wstring folder;
+    std::wstring environment;  // a block for CREATE_UNICODE_ENVIRONMENT; "" the launcher's
     STARTUPINFOW startup{};
     DWORD flags = 0;
     PROCESS_INFORMATION process{};
@@ -97,14 +84,48 @@ bool Failed(Launch& launch, const char* step) {
     return false;
 }
 
-// Windows: the desktop shell runs with the user's own rights, and an
-// elevated administrator holds what CreateProcessWithTokenW needs (the
-// impersonate privilege). Wine has no shell window.
-bool StartWithShellToken(Launch& launch) {
+const wchar_t* CurrentFolderOf(const Launch& launch) {
+    return launch.folder.empty() ? nullptr : launch.folder.c_str();
+}
+
+void* EnvironmentOf(Launch& launch) {
+    return launch.environment.empty() ? nullptr : launch.environment.data();
+}
+
+// The token's user and its logon session.
+bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user, LUID& logon) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size);
+    TOKEN_STATISTICS statistics{};
+    return size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+           GetTokenInformation(token, TokenStatistics, &statistics, sizeof(statistics), &size) &&
+           ((logon = statistics.AuthenticationId), true);
+}
+
+// The shell's token is lent only when it is the user's own: the launcher's
+// user, in the logon session of the launcher's linked token. Another
+// user's shell (a switched user, a shell started elsewhere) is not.
+bool IsUsersOwnShell(HANDLE shellToken, HANDLE userToken) {
+    std::vector<BYTE> shellUser, ownUser;
+    LUID shellLogon{}, ownLogon{};
+    if (!ReadTokenUser(shellToken, shellUser, shellLogon) ||
+        !ReadTokenUser(userToken, ownUser, ownLogon)) {
+        LogLastError("read the tokens' users");
+        return false;
+    }
+    return EqualSid(reinterpret_cast<TOKEN_USER*>(shellUser.data())->User.Sid,
+                    reinterpret_cast<TOKEN_USER*>(ownUser.data())->User.Sid) &&
+           shellLogon.LowPart == ownLogon.LowPart && shellLogon.HighPart == ownLogon.HighPart;
+}
+
+// The desktop shell's own token, as a primary token to start with; invalid
+// when there is no shell (Wine), it is elevated or it is not the user's.
+TokenHandle ShellToken(Launch& launch, HANDLE userToken) {
     DWORD shellProcessId = 0;
     HWND shell = GetShellWindow();
     if (shell == nullptr || GetWindowThreadProcessId(shell, &shellProcessId) == 0) {
-        return false;
+        return {};
     }
     ProcessHandle shellProcess(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
@@ -115,14 +136,31 @@ bool StartWithShellToken(Launch& launch) {
     if (!shellProcess.IsValid() ||
         !OpenProcessToken(shellProcess.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.Put()) ||
         !GetTokenInformation(shellToken.Get(), TokenElevationType, &type, sizeof(type), &size) ||
-        type == TokenElevationTypeFull ||
-        !DuplicateTokenEx(shellToken.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+        type == TokenElevationTypeFull) {
+        Failed(launch, "take the shell's token");
+        return {};
+    }
+    if (!IsUsersOwnShell(shellToken.Get(), userToken)) {
+        TraceStep("the shell's token is not the user's own: not used");
+        return {};
+    }
+    if (!DuplicateTokenEx(shellToken.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
                           TokenPrimary, primary.Put())) {
-        return Failed(launch, "take the shell's token");
+        Failed(launch, "copy the shell's token");
+    }
+    return primary;
+}
+
+// Windows: the desktop shell runs with the user's own rights, and an
+// elevated administrator holds what CreateProcessWithTokenW needs (the
+// impersonate privilege). Wine has no shell window.
+bool StartWithShellToken(Launch& launch, HANDLE userToken) {
+    TokenHandle primary = ShellToken(launch, userToken);
+    if (!primary.IsValid()) {
+        return false;
     }
     if (!CreateProcessWithTokenW(primary.Get(), 0, launch.exe.c_str(), launch.commandLine.data(),
-                                 launch.flags, nullptr,
-                                 launch.folder.empty() ? nullptr : launch.folder.c_str(),
+                                 launch.flags, EnvironmentOf(launch), CurrentFolderOf(launch),
                                  &launch.startup, &launch.process)) {
         return Failed(launch, "start with the shell's token");
     }
@@ -138,9 +176,8 @@ bool StartWithLinkedToken(Launch& launch, HANDLE userToken) {
         return Failed(launch, "copy the linked token");
     }
     if (!CreateProcessAsUserW(primary.Get(), launch.exe.c_str(), launch.commandLine.data(), nullptr,
-                              nullptr, FALSE, launch.flags, nullptr,
-                              launch.folder.empty() ? nullptr : launch.folder.c_str(),
-                              &launch.startup, &launch.process)) {
+                              nullptr, FALSE, launch.flags, EnvironmentOf(launch),
+                              CurrentFolderOf(launch), &launch.startup, &launch.process)) {
         return Failed(launch, "start with the linked token");
     }
     return true;
@@ -148,12 +185,67 @@ bool StartWithLinkedToken(Launch& launch, HANDLE userToken) {
 
 bool StartWithOwnToken(Launch& launch) {
     if (!CreateProcessW(launch.exe.c_str(), launch.commandLine.data(), nullptr, nullptr, FALSE,
-                        launch.flags, nullptr,
-                        launch.folder.empty() ? nullptr : launch.folder.c_str(), &launch.startup,
-                        &launch.process)) {
+                        launch.flags, EnvironmentOf(launch), CurrentFolderOf(launch),
+                        &launch.startup, &launch.process)) {
         return Failed(launch, "start with the launcher's token");
     }
     return true;
+}
+
+// CreateProcess takes no program path of MAX_PATH characters or more, nor
+// a current folder of MAX_PATH less 2, even in the long form: those are
+// given by their short (8.3) names, where the volume keeps them. Each short
+// name is another name of the same entry, in folders held or made only by
+// administrators, so it leads where the long one does.
+std::wstring StartablePath(const std::string& path, size_t limit) {
+    std::wstring plain = ToWide(WithoutLongPrefix(path));
+    if (plain.size() < limit) {
+        return plain;
+    }
+    std::wstring longForm = WidePath(WithoutLongPrefix(path));
+    std::wstring shortForm(MAX_PATH, L'\0');
+    DWORD len = GetShortPathNameW(longForm.c_str(), shortForm.data(), MAX_PATH);
+    if (len == 0 || len >= MAX_PATH) {
+        TraceStep("no short name for " + path);
+        return longForm;
+    }
+    shortForm.resize(len);
+    return ToWide(WithoutLongPrefix(ToUtf8(shortForm)));
+}
+
+// The launcher's environment with TMP and TEMP set to folder, as a block.
+std::wstring EnvironmentWithTempBlock(const std::string& folder) {
+    std::vector<std::string> entries;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* at = block; *at != L'\0'; at += wcslen(at) + 1) {
+            entries.push_back(ToUtf8(at));
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    std::wstring environment;
+    for (const std::string& entry : EnvironmentWithTemp(std::move(entries), folder)) {
+        environment += ToWide(entry);
+        environment += L'\0';
+    }
+    environment += L'\0';
+    return environment;
+}
+
+Launch LaunchFor(const ProcessStart& start, const std::string& exe) {
+    Launch launch;
+    launch.exe = StartablePath(exe, MAX_PATH);
+    launch.commandLine = ToWide(CommandLineOf(ToUtf8(launch.exe), start.parameters));
+    if (start.inItsFolder) {
+        launch.folder = StartablePath(FolderOf(WithoutLongPrefix(exe)), MAX_PATH - 2);
+    }
+    if (!start.tempFolder.empty()) {
+        launch.environment = EnvironmentWithTempBlock(WithoutLongPrefix(start.tempFolder));
+        launch.flags = CREATE_UNICODE_ENVIRONMENT;
+    }
+    launch.startup.cb = sizeof(launch.startup);
+    launch.startup.dwFlags = STARTF_USESHOWWINDOW;
+    launch.startup.wShowWindow = start.hidden ? SW_HIDE : SW_SHOWNORMAL;
+    return launch;
 }
 
 DWORD ActiveProcesses(HANDLE job) {
@@ -214,7 +306,7 @@ void WaitAndEnd(HANDLE process, HANDLE job, DWORD waitMs, ProcessResult& result)
 // when there is none. A program that asks for elevation fails each of them
 // with ERROR_ELEVATION_REQUIRED and is not run.
 bool StartWithUserRights(Launch& launch, HANDLE userToken, const std::string& exe) {
-    if (StartWithShellToken(launch)) {
+    if (StartWithShellToken(launch, userToken)) {
         TraceStep("started with the shell's token: " + exe);
         return true;
     }
@@ -228,46 +320,13 @@ bool StartWithUserRights(Launch& launch, HANDLE userToken, const std::string& ex
 
 }  // namespace
 
-bool LetsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, bool isFolder) {
-    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                            FILE_ALL_ACCESS};
-    PRIVILEGE_SET privileges{};
-    DWORD privilegesSize = sizeof(privileges);
-    DWORD granted = 0;
-    BOOL allowed = FALSE;
-    if (!AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize,
-                     &granted, &allowed)) {
-        LogLastError("check the user's access");
-        return true;
-    }
-    return allowed && (granted & (isFolder ? kFolderChangeRights : kFileChangeRights)) != 0;
-}
-
-bool IsReplaceableWith(HANDLE token, const std::string& path) {
-    std::wstring file = ToWide(path);
-    std::wstring folder = ToWide(FolderOf(path));
-    const struct {
-        const std::wstring& path;
-        bool isFolder;
-    } parts[] = {{file, false}, {folder, true}};
-    for (const auto& part : parts) {
-        std::vector<BYTE> descriptor = FileSecurity(part.path);
-        if (descriptor.empty() || LetsChange(token, descriptor.data(), part.isFolder)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 ProcessResult RunProcess(const ProcessStart& start) {
     ProcessResult result;
-    Launch launch;
-    launch.exe = ToWide(start.exe);
-    launch.commandLine = ToWide(CommandLineOf(start.exe, start.parameters));
-    launch.folder = ToWide(start.folder);
-    launch.startup.cb = sizeof(launch.startup);
-    launch.startup.dwFlags = STARTF_USESHOWWINDOW;
-    launch.startup.wShowWindow = start.hidden ? SW_HIDE : SW_SHOWNORMAL;
+    TokenHandle userToken = UserToken();
+    HeldProgram held;  // until the start has returned
+    bool userRights = NeedsUserRights(start, userToken.Get(), held);
+    const std::string exe = held.path.empty() ? start.exe : held.path;
+    Launch launch = LaunchFor(start, exe);
 
     // Suspended until it is in the job, so that nothing it starts escapes.
     JobHandle job;
@@ -277,16 +336,16 @@ ProcessResult RunProcess(const ProcessStart& start) {
             LogLastError("make a job");
         }
     }
-    launch.flags = job.IsValid() ? CREATE_SUSPENDED : 0;
+    launch.flags |= job.IsValid() ? CREATE_SUSPENDED : 0;
 
-    TokenHandle userToken = UserToken();
     bool started = false;
-    if (NeedsUserRights(start, userToken.Get())) {
-        started = StartWithUserRights(launch, userToken.Get(), start.exe);
+    if (userRights) {
+        started = StartWithUserRights(launch, userToken.Get(), exe);
     } else {
         started = StartWithOwnToken(launch);
-        TraceStep((started ? "started with the launcher's token: " : "not started: ") + start.exe);
+        TraceStep((started ? "started with the launcher's token: " : "not started: ") + exe);
     }
+    held = HeldProgram{};
     if (!started) {
         // The shell's way may fail before any call reports an error.
         result.error = launch.error != 0 ? launch.error : ERROR_ACCESS_DENIED;

@@ -43,17 +43,15 @@ bool GuardedProgress(int32_t contentLength, int32_t received, uint32_t startTick
 }
 
 // The folder is made at the first attempt that needs it and kept for the
-// run; an attempt that cannot have it fails rather than fall back to the
-// user's shared temporary folder. Where that folder's volume keeps no
-// access control lists, the system's temporary folder takes its place:
-// only administrators may change it, and the system volume keeps them.
+// run; an attempt that cannot have it fails rather than fall back to a
+// folder others may change. It is made in the system's temporary folder
+// whatever TMP and TEMP say: they come from the user's environment, which
+// any program of the user may point at a folder or a share of theirs.
 bool EnsureRunFolder(SetupRun& run) {
     if (run.folder.path.empty()) {
-        const std::string prefix(kSetupFolderPrefix);
-        run.folder = CreatePrivateFolder(TempFolder(), prefix);
-        if (run.folder.volumeWithoutAcls) {
-            run.folder = CreatePrivateFolder(SystemTempFolder(), prefix);
-        }
+        std::string parent =
+            run.job.folderParent.empty() ? SystemTempFolder() : run.job.folderParent;
+        run.folder = CreatePrivateFolder(parent, std::string(kSetupFolderPrefix));
         if (!run.folder.path.empty()) {
             run.job.folder = run.folder.path;
             run.job.folderMade.store(true);
@@ -74,7 +72,7 @@ bool FetchSetupPackage(SetupRun& run, const std::string& url) {
         return true;
     }
     WriteLog(PackageCheckFailedLine(verdict));
-    DeleteFileW(ToWide(run.setupFile).c_str());
+    DeleteFileW(WidePath(run.setupFile).c_str());
     return false;
 }
 
@@ -107,14 +105,17 @@ void RunSetupPackage(SetupRun& run) {
     // A package that could not be started leaves the exit code at 0: an
     // installed Downloader may still be there to take over.
     // Checked and unwritable to the user: it keeps the launcher's rights,
-    // and its own folder as its current one.
+    // and its own folder as its current one. What it unpacks (an
+    // installer's plug-in DLLs, which it then loads) goes there too, not
+    // into the user's temporary folder.
     if (IsAbandoned(run.job)) {
         return;  // the user has said no to the whole download
     }
     ProcessStart start;
     start.exe = run.setupFile;
     start.parameters = std::string(kSetupParameters);
-    start.folder = run.folder.path;
+    start.inItsFolder = true;
+    start.tempFolder = run.folder.path;
     start.waitMs = waitMs;
     run.exitCode = RunProcess(start).exitCode;
     run.package.Close();
@@ -129,7 +130,7 @@ void EndAttempt(SetupRun& run) {
     ++run.attempt;
     run.package.Close();
     if (!run.setupFile.empty()) {
-        DeleteFileW(ToWide(run.setupFile).c_str());
+        DeleteFileW(WidePath(run.setupFile).c_str());
     }
 }
 

@@ -33,6 +33,7 @@ struct SetupJob {
     uint32_t setupWaitMs = kSetupWaitMs;   // tests pass less
     PackageChecks checks;                  // what the package must match, for "latest"
     ReleaseKey releaseKey;                 // makes a valid signature mandatory
+    std::string folderParent;              // of the run's folder; "" the system's Temp
 
     // Set by the main thread when it leaves while the job still runs.
     std::atomic<bool> abandoned{false};

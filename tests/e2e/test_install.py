@@ -4,6 +4,7 @@ the hand-over; or the user cancels."""
 
 from __future__ import annotations
 
+import re
 import shutil
 import time
 
@@ -59,6 +60,8 @@ def test_whole_install_hands_over_to_the_new_downloader(bench, leftovers):
     assert "token setup 2" in lines and "token mvdown 3" in lines, lines
     folder = setup_path[len("setup path "):].rsplit("\\", 1)[0]
     assert "setup cwd " + folder in lines, lines
+    installed = next(line for line in lines if line.startswith("setup installed "))
+    assert "mvdown cwd " + installed.split(" ", 3)[3] in lines, lines
 
     log = bench.kelto_log()
     assert log[0] == "Start download mvsetup.exe, 0"
@@ -69,6 +72,37 @@ def test_whole_install_hands_over_to_the_new_downloader(bench, leftovers):
     assert log[-1] == "Download mvsetup.exe complete successful"
     assert bench.server.paths().count("/download/mvsetup.exe") == 1
     assert leftovers() == []
+
+
+@pytest.fixture
+def user_temp(bench):
+    """TMP and TEMP of HKCU\\Environment, which any program of the user may
+    write, pointed at a folder of the user's; restored afterwards."""
+    key = "HKCU\\Environment"
+    saved = {}
+    for name in ("TMP", "TEMP"):
+        found = re.search(rf"^\\s*{name}\\s+(REG_\\w+)\\s+(.*?)\\s*$",
+                          bench.run("reg", ["query", key, "/v", name]).stdout, re.MULTILINE)
+        saved[name] = found.groups() if found else None
+    folder = bench.workdir / "user-temp"
+    folder.mkdir(exist_ok=True)
+    for name in saved:
+        bench.run("reg", ["add", key, "/v", name, "/d", bench.prefix.windows_path(folder), "/f"])
+    yield folder
+    for name, value in saved.items():
+        args = ["add", key, "/v", name, "/t", value[0], "/d", value[1], "/f"] if value else \
+            ["delete", key, "/v", name, "/f"]
+        bench.run("reg", args)
+
+
+def test_package_runs_from_the_system_folder_whatever_tmp_says(bench, user_temp):
+    assert bench.prefix.unix_path(bench.winprobe("temp").stdout.strip()) == user_temp
+    serve_install(bench)
+    assert bench.run_kelto(timeout=120).ok
+    lines = bench.wait_for_log("msg 0x13F4 9 0")
+    setup_path = next(line for line in lines if line.startswith("setup path "))
+    assert setup_path.lower().startswith("setup path c:\\windows\\temp\\kelto2-setup-")
+    assert "token setup 2" in lines and list(user_temp.iterdir()) == []
 
 
 def test_three_failed_downloads_end_quietly(bench, leftovers):

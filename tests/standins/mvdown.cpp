@@ -71,6 +71,7 @@ long WindowDelay() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     standin::AppendLogLine("args " + standin::ToUtf8(standin::RawArguments()));
     standin::AppendLogLine(standin::TokenLine("mvdown"));
+    standin::AppendLogLine(standin::CurrentFolderLine("mvdown"));
 
     long lifetime = standin::EnvNumber(L"KELTO2_MVDOWN_LIFETIME_MS", 20000);
     // Thread timers get their ids from the system; the loop tells them

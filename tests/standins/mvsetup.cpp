@@ -57,9 +57,7 @@ std::string OwnPath() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     standin::AppendLogLine("setup args " + standin::ToUtf8(standin::RawArguments()));
     standin::AppendLogLine(standin::TokenLine("setup"));
-    wchar_t current[MAX_PATH * 2] = {};
-    GetCurrentDirectoryW(MAX_PATH * 2, current);
-    standin::AppendLogLine("setup cwd " + standin::ToUtf8(current));
+    standin::AppendLogLine(standin::CurrentFolderLine("setup"));
     // The path comes after the lines that earlier readers count on.
     if (standin::EnvText(L"KELTO2_SETUP_HANG") == L"1") {
         standin::AppendLogLine("setup path " + OwnPath());
@@ -74,5 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                standin::ToUtf8(version) + " " + standin::ToUtf8(folder));
     }
     standin::AppendLogLine("setup path " + OwnPath());
+    standin::AppendLogLine("setup tmp " + standin::ToUtf8(standin::EnvText(L"TMP")));
+    standin::AppendLogLine("setup temp " + standin::ToUtf8(standin::EnvText(L"TEMP")));
     return static_cast<int>(standin::EnvNumber(L"KELTO2_SETUP_EXIT", 0));
 }

@@ -105,6 +105,12 @@ std::string TokenLine(const char* who) {
     return std::string("token ") + who + " " + std::to_string(value);
 }
 
+std::string CurrentFolderLine(const char* who) {
+    wchar_t current[MAX_PATH * 2] = {};
+    GetCurrentDirectoryW(MAX_PATH * 2, current);
+    return std::string(who) + " cwd " + ToUtf8(current);
+}
+
 void AppendClockMark(const std::string& what) {
     std::wstring path = EnvText(L"KELTO2_STANDIN_CLOCK_LOG");
     if (path.empty()) {

@@ -30,6 +30,9 @@ void AppendLogLine(const std::string& utf8);
 // (1 default, 2 full, 3 limited), 0 when it cannot be read.
 std::string TokenLine(const char* who);
 
+// "<who> cwd <current folder>".
+std::string CurrentFolderLine(const char* who);
+
 // For latency figures: appends "<unix time in ms> <what>" to the file named
 // by KELTO2_STANDIN_CLOCK_LOG, when set.
 void AppendClockMark(const std::string& what);

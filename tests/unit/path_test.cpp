@@ -23,6 +23,28 @@ TEST(FinalPath, ShortFormWhereItCarriesThePath) {
     }
 }
 
+TEST(LongPath, PrefixedFromMaxPathOnAndComparedWithout) {
+    const std::string deep = "C:\\" + std::string(300, 'd');
+    const std::string share = "\\\\host\\" + std::string(300, 's');
+    struct Case {
+        std::string path;
+        std::string longForm;
+        std::string plain;
+    };
+    const Case cases[] = {
+        {"C:\\x", "C:\\x", "C:\\x"},
+        {deep, "\\\\?\\" + deep, deep},
+        {"\\\\?\\" + deep, "\\\\?\\" + deep, deep},
+        {share, "\\\\?\\UNC\\host\\" + std::string(300, 's'), share},
+        {"\\\\?\\UNC\\h\\x", "\\\\?\\UNC\\h\\x", "\\\\h\\x"},
+        {std::string(300, 'r'), std::string(300, 'r'), std::string(300, 'r')},  // relative
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LongPathForm(c.path), c.longForm) << c.path;
+        EXPECT_EQ(WithoutLongPrefix(c.path), c.plain) << c.path;
+    }
+}
+
 TEST(PathParts, FolderOfAndJoin) {
     EXPECT_EQ(FolderOf("C:\\Users\\u\\mvdown.exe"), "C:\\Users\\u");
     EXPECT_EQ(FolderOf("C:\\mvdown.exe"), "C:\\");  // a root is a folder, "C:" is not

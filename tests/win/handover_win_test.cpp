@@ -149,7 +149,8 @@ TEST_F(HandOver, StartsTheDownloaderAndSendsTheGame) {
     std::vector<std::string> seen = StandinLines();
     std::vector<std::string> expectedSeen = {
         "args /u",
-        "token mvdown 3",  // the user's folder: the user's rights
+        "token mvdown 3",                             // the user's folder: the user's rights
+        "mvdown cwd " + ProductFolder(kProductName),  // not the launcher's current folder
         "window " + std::to_string(reinterpret_cast<INT_PTR>(window)),
         "msg 0x13F4 9 0",
     };

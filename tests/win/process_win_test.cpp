@@ -164,45 +164,6 @@ TEST_F(ProcessRun, MissingProgramIsNotStarted) {
     EXPECT_FALSE(PathExists(log_)) << "nothing ran";
 }
 
-// The test's own token with the Administrators for denying only: a user
-// who is no administrator, as the identification token AccessCheck takes.
-TokenHandle NonAdministratorToken() {
-    TokenHandle own, restricted, check;
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(admins);
-    SID_AND_ATTRIBUTES disabled{admins, 0};
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.Put()) &&
-        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
-        CreateRestrictedToken(own.Get(), 0, 1, &disabled, 0, nullptr, 0, nullptr,
-                              restricted.Put())) {
-        (void)DuplicateToken(restricted.Get(), SecurityIdentification, check.Put());
-    }
-    return check;
-}
-
-TEST_F(ProcessRun, ReplaceableIsWhatTheUserMayChange) {
-    TokenHandle user = NonAdministratorToken();
-    ASSERT_TRUE(user.IsValid());
-    const struct {
-        const wchar_t* sddl;
-        bool isFolder;
-        bool changeable;
-    } cases[] = {
-        // Program Files: the users read and run, the administrators write.
-        {L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true, false},
-        {L"O:SYG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", false, false},
-        {L"O:SYG:SYD:(A;;0x1200a9;;;WD)(A;;0x2;;;BU)", true, true},  // files may be added
-        {L"O:BUG:SYD:(A;;0x1200a9;;;WD)", false, true},  // the owner may change the DACL
-    };
-    for (const auto& c : cases) {
-        LocalMemory<PSECURITY_DESCRIPTOR> sd;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
-                                                                         sd.Put(), nullptr));
-        EXPECT_EQ(LetsChange(user.Get(), sd.Get(), c.isFolder), c.changeable) << ToUtf8(c.sddl);
-    }
-    EXPECT_TRUE(IsReplaceableWith(user.Get(), scratch_ + "\\gone\\uninst.exe"));
-}
-
 // ---- The Downloader's uninstaller ----
 
 TEST_F(ProcessRun, UninstallerRunsSilentlyAndIsWaitedFor) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "toolkit/file_win.h"
+#include "toolkit/path.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "test_release_key.h"
@@ -297,14 +298,40 @@ TEST_F(SetupJobTest, PackageRunAndHandOver) {
         EXPECT_EQ(gTrace.handOvers, c.handOvers) << c.name;
         ExpectEnded(job, c.name);
         Lines seen = ReadLines(standinLog);
-        ASSERT_EQ(seen.size(), 4u) << c.name << ": does the server serve /canned/file?";
+        ASSERT_EQ(seen.size(), 6u) << c.name << ": does the server serve /canned/file?";
         EXPECT_EQ(seen[0], "setup args  /S");
         EXPECT_EQ(seen[1], "token setup 2");
         EXPECT_EQ(seen[2], "setup cwd " + job.folder);
         std::string runFrom = "setup path " + job.folder + "\\mvs";
         EXPECT_EQ(seen[3].substr(0, runFrom.size()), runFrom);
         EXPECT_EQ(seen[3].substr(seen[3].size() - 4), ".exe");
+        // What it unpacks goes where only administrators write.
+        EXPECT_EQ(seen[4], "setup tmp " + job.folder);
+        EXPECT_EQ(seen[5], "setup temp " + job.folder);
+        EXPECT_TRUE(SamePath(FolderOf(job.folder) + "\\", SystemTempFolder())) << job.folder;
     }
+}
+
+// A folder whose path is too long for the short forms is made, and the
+// package is downloaded, checked and started there all the same (Wine
+// starts no program from a path that long: there the run goes on as after
+// a package that could not be started).
+TEST_F(SetupJobTest, LongFolderIsMadeCheckedAndUsed) {
+    ScopedEnv install(L"KELTO2_SETUP_INSTALL", "0");
+    std::string parent = scratch_;
+    while (parent.size() < 260) {
+        parent += "\\" + std::string(60, 'L');
+    }
+    ASSERT_TRUE(MakeFolders(parent));
+    SetupJob job;
+    const std::string standin = Url("/canned/file?name=mvsetup.exe");
+    Prepare(job, standin, standin);
+    job.folderParent = parent;
+    SetupDownloadJob(job);
+    EXPECT_EQ(ReadLines(log_), (Lines{kStart, kRun, kDone}));
+    EXPECT_EQ(gTrace.handOvers, 1);
+    ExpectEnded(job, "long");
+    EXPECT_GE(WithoutLongPrefix(job.folder).size(), 260u + 15) << job.folder;
 }
 
 // The canned 333-byte body as published by sha256sum, md5sum and openssl.

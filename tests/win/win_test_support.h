@@ -31,11 +31,9 @@ inline std::optional<std::string> EnvVar(const wchar_t* name) {
 
 // Creates every missing folder of path.
 inline bool MakeFolders(const std::string& path) {
-    std::wstring wide = ToWide(path);
-    for (size_t i = 3; i <= wide.size(); ++i) {
-        if (i == wide.size() || wide[i] == L'\\') {
-            std::wstring part = wide.substr(0, i);
-            if (!CreateDirectoryW(part.c_str(), nullptr) &&
+    for (size_t i = 3; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            if (!CreateDirectoryW(WidePath(path.substr(0, i)).c_str(), nullptr) &&
                 GetLastError() != ERROR_ALREADY_EXISTS) {
                 return false;
             }
@@ -45,9 +43,9 @@ inline bool MakeFolders(const std::string& path) {
 }
 
 inline void RemoveTree(const std::string& path) {
-    std::wstring wide = ToWide(path);
+    std::wstring wide = WidePath(path);
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &data);
+    HANDLE find = FindFirstFileW(WidePath(path + "\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
             std::wstring name = data.cFileName;
@@ -58,8 +56,8 @@ inline void RemoveTree(const std::string& path) {
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
-                SetFileAttributesW(ToWide(child).c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(ToWide(child).c_str());
+                SetFileAttributesW(WidePath(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(WidePath(child).c_str());
             }
         } while (FindNextFileW(find, &data));
         FindClose(find);
@@ -97,7 +95,7 @@ inline std::optional<std::string> ReadBytes(const std::string& path) {
 }
 
 inline bool PathExists(const std::string& path) {
-    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A fresh folder under %TEMP% named after the test, removed by the caller.

@@ -1,0 +1,163 @@
+#include "toolkit/file_security_win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "toolkit/file_win.h"
+#include "toolkit/path.h"
+#include "toolkit/trace_win.h"
+
+namespace kelto {
+
+namespace {
+
+// Write and append are adding a file and a folder when the object is one.
+constexpr DWORD kProgramChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr DWORD kFolderAboveChangeRights = DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER;
+constexpr DWORD kItsFolderChangeRights =
+    kFolderAboveChangeRights | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
+
+// NT SERVICE\TrustedInstaller, owner of the system's own folders.
+constexpr wchar_t kTrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// What a descriptor of the chain belongs to.
+enum class ChainPart { kProgram, kItsFolder, kFolderAbove };
+
+DWORD ChangeRights(ChainPart part) {
+    switch (part) {
+        case ChainPart::kProgram:
+            return kProgramChangeRights;
+        case ChainPart::kItsFolder:
+            return kItsFolderChangeRights;
+        case ChainPart::kFolderAbove:
+            break;
+    }
+    return kFolderAboveChangeRights;
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+    BYTE known[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(known);
+    return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
+}
+
+bool IsTrustedInstaller(PSID sid) {
+    LocalMemory<PSID> trustedInstaller;
+    return ConvertStringSidToSidW(kTrustedInstallerSid, trustedInstaller.Put()) &&
+           EqualSid(sid, trustedInstaller.Get());
+}
+
+// Whoever owns an object may have written it, and may change its access
+// list whatever that list says now, unless an OWNER RIGHTS entry withdraws
+// that right: an owner who is no administrator is never trusted.
+bool IsOwnedByAdministrators(PSECURITY_DESCRIPTOR descriptor) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) {
+        return false;
+    }
+    return IsWellKnown(owner, WinLocalSystemSid) ||
+           IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsTrustedInstaller(owner);
+}
+
+bool GrantsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ChainPart part) {
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                            FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    if (!AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize,
+                     &granted, &allowed)) {
+        LogLastError("check the user's access");
+        return true;
+    }
+    return allowed && (granted & ChangeRights(part)) != 0;
+}
+
+// Sharing is enforced only against handles that may touch data (read,
+// write, execute or delete access): one holding no more than the security
+// and the attributes keeps nobody out. Hence the listing here and the read
+// of the program, and no delete sharing, so that it stays where it is.
+FileHandle HoldFolder(const std::string& folder) {
+    return OpenUnredirected(folder, FILE_LIST_DIRECTORY | READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FileKind::kFolder);
+}
+
+bool IsVolumeRoot(const std::string& folder) {
+    return FolderOf(folder) == folder;
+}
+
+}  // namespace
+
+HeldProgram HoldProgram(const std::string& path) {
+    HeldProgram held;
+    if (WithoutLongPrefix(path).rfind("\\\\", 0) == 0) {
+        TraceStep("not held, on a network share: " + path);
+        return held;
+    }
+    // No write sharing either: a handle opened for writing before the
+    // access list was locked would still write.
+    FileHandle program =
+        OpenUnredirected(path, FILE_READ_DATA | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!program.IsValid()) {
+        TraceError("hold " + path, GetLastError());
+        return held;
+    }
+    const std::string finalPath = WithoutLongPrefix(FinalPath(program.Get()));
+    held.chain.push_back(std::move(program));
+    bool reachedRoot = false;
+    for (std::string folder = FolderOf(finalPath); !folder.empty() && !reachedRoot;
+         folder = FolderOf(folder)) {
+        FileHandle handle = HoldFolder(folder);
+        if (!handle.IsValid()) {
+            TraceError("hold folder " + folder, GetLastError());
+            return {};
+        }
+        held.chain.push_back(std::move(handle));
+        reachedRoot = IsVolumeRoot(folder);
+    }
+    // Taken from the program up: a folder moved away before it was held
+    // took the program along, and its final path tells.
+    if (!reachedRoot || !SamePath(FinalPath(held.chain.front().Get()), finalPath)) {
+        TraceStep("not held, moved or not below a drive's root: " + path);
+        return {};
+    }
+    held.path = finalPath;
+    return held;
+}
+
+bool OnlyAdministratorsMayChange(HANDLE token, const std::vector<PSECURITY_DESCRIPTOR>& chain) {
+    for (size_t i = 0; i < chain.size(); ++i) {
+        ChainPart part = i == 0 ? ChainPart::kProgram
+                                : (i == 1 ? ChainPart::kItsFolder : ChainPart::kFolderAbove);
+        if (!IsOwnedByAdministrators(chain[i]) || GrantsChange(token, chain[i], part)) {
+            return false;
+        }
+    }
+    return !chain.empty();
+}
+
+bool OnlyAdministratorsMayChange(HANDLE token, const HeldProgram& program) {
+    if (program.path.empty()) {
+        return false;
+    }
+    constexpr SECURITY_INFORMATION kParts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    std::vector<LocalMemory<PSECURITY_DESCRIPTOR>> descriptors(program.chain.size());
+    std::vector<PSECURITY_DESCRIPTOR> chain;
+    for (size_t i = 0; i < program.chain.size(); ++i) {
+        DWORD error = GetSecurityInfo(program.chain[i].Get(), SE_FILE_OBJECT, kParts, nullptr,
+                                      nullptr, nullptr, nullptr, descriptors[i].Put());
+        if (error != ERROR_SUCCESS) {
+            TraceError("read the security of " + program.path, error);
+            return false;
+        }
+        chain.push_back(descriptors[i].Get());
+    }
+    return OnlyAdministratorsMayChange(token, chain);
+}
+
+}  // namespace kelto

@@ -1,0 +1,43 @@
+// Who may change a program: what decides whether the elevated launcher
+// lends a program its own rights.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "toolkit/handles_win.h"
+
+namespace kelto {
+
+// A program and every folder above it up to its volume's root, each held
+// open without delete sharing (the program without write sharing too):
+// while they are held none of them can be renamed, replaced or deleted,
+// so the program's path names the file that was checked.
+struct HeldProgram {
+    std::string path;               // its final path; "" when it could not be held
+    std::vector<FileHandle> chain;  // the program, its folder, then each folder above
+};
+
+// Holds the program at path and its folders, none reached through a link
+// (as OpenUnredirected refuses them). A program on a network share is not
+// held: the server, not the descriptor, decides which bytes it serves.
+[[nodiscard]] HeldProgram HoldProgram(const std::string& path);
+
+// True when each descriptor of chain (the program's, its folder's, then
+// those of the folders above up to the root) is owned by SYSTEM, the
+// Administrators or TrustedInstaller and grants the holder of token (an
+// identification token) none of the rights that would let someone change
+// what runs: the program's bytes, name, permissions or owner; in its folder
+// also a file beside it (a DLL it loads from there) or the removal of the
+// program; in a folder above, the renaming or removal of what lies on the
+// way (a new name there cannot take a held one's place). A check that
+// fails counts as a no, and so does an empty chain.
+bool OnlyAdministratorsMayChange(HANDLE token, const std::vector<PSECURITY_DESCRIPTOR>& chain);
+
+// The same for a held program, its descriptors read through the handles
+// held; false when it is not held or one cannot be read.
+bool OnlyAdministratorsMayChange(HANDLE token, const HeldProgram& program);
+
+}  // namespace kelto
