@@ -1,6 +1,7 @@
 #include "toolkit/process_win.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "toolkit/command_text.h"
@@ -8,6 +9,7 @@
 #include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
 #include "toolkit/path.h"
+#include "toolkit/process_tree_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 
@@ -258,23 +260,41 @@ DWORD ActiveProcesses(HANDLE job) {
     return accounting.ActiveProcesses;
 }
 
-// After the program's own end, what it started is waited for in what is
-// left of the wait; at the limit those are left to run.
-void WaitForTheRest(HANDLE job, DWORD start, DWORD waitMs, ProcessResult& result) {
+bool WaitForJob(HANDLE job, DWORD start, DWORD waitMs) {
     while (ActiveProcesses(job) > 0) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= waitMs) {
-            TraceStep("stopped waiting for the processes it started");
-            result.finished = false;
-            return;
+            return false;
         }
         Sleep(std::min(kJobPollMs, waitMs - elapsed));
     }
+    return true;
 }
 
-void WaitAndEnd(HANDLE process, HANDLE job, DWORD waitMs, ProcessResult& result) {
+// After the program's own end, what it started is waited for in what is
+// left of the wait; at the limit those are left to run.
+void WaitForTheRest(HANDLE job, ProcessTree* tree, DWORD start, DWORD waitMs,
+                    ProcessResult& result) {
+    bool ended = tree != nullptr ? tree->WaitForAll(start, waitMs) : WaitForJob(job, start, waitMs);
+    if (!ended) {
+        TraceStep("stopped waiting for the processes it started");
+        result.finished = false;
+    }
+}
+
+// Without a job, what the program starts is found by parent id.
+void WaitAndEnd(HANDLE process, HANDLE job, bool withItsProcesses, DWORD waitMs,
+                ProcessResult& result) {
     DWORD start = GetTickCount();
-    DWORD wait = WaitForSingleObject(process, waitMs);
+    std::optional<ProcessTree> tree;
+    if (withItsProcesses) {
+        TraceStep(job != nullptr ? "waits for the processes of its job"
+                                 : "waits for the processes found by parent id");
+        if (job == nullptr) {
+            tree.emplace(process);
+        }
+    }
+    DWORD wait = tree ? tree->WaitForRoot(start, waitMs) : WaitForSingleObject(process, waitMs);
     if (wait == WAIT_FAILED) {
         LogLastError("wait for the program");
     }
@@ -284,8 +304,8 @@ void WaitAndEnd(HANDLE process, HANDLE job, DWORD waitMs, ProcessResult& result)
         if (GetExitCodeProcess(process, &code)) {
             result.exitCode = code;
         }
-        if (job != nullptr && result.finished) {
-            WaitForTheRest(job, start, waitMs, result);
+        if (withItsProcesses && result.finished) {
+            WaitForTheRest(job, tree ? &*tree : nullptr, start, waitMs, result);
         }
         return;
     }
@@ -355,6 +375,9 @@ ProcessResult RunProcess(const ProcessStart& start) {
     ThreadHandle thread(launch.process.hThread);
     result.started = true;
     if (job.IsValid()) {
+        // Before Windows 8 a process belongs to one job at most, and one
+        // started from a job starts in it: for a launcher in a job this fails
+        // (ERROR_ACCESS_DENIED) and the wait finds its processes by parent id.
         if (!AssignProcessToJobObject(job.Get(), process.Get())) {
             LogLastError("put the program into its job");
             job.Close();
@@ -364,7 +387,7 @@ ProcessResult RunProcess(const ProcessStart& start) {
         }
     }
     if (start.waitMs > 0) {
-        WaitAndEnd(process.Get(), job.Get(), start.waitMs, result);
+        WaitAndEnd(process.Get(), job.Get(), start.waitForItsProcesses, start.waitMs, result);
     }
     return result;
 }

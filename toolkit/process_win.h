@@ -27,7 +27,8 @@ struct ProcessStart {
     bool hidden = false;
     StartRights rights = StartRights::kLauncher;
     // The wait also covers every process it starts (an uninstaller that
-    // hands its work to a copy of itself).
+    // hands its work to a copy of itself): those of its job or, where it
+    // cannot have one, those found by parent id.
     bool waitForItsProcesses = false;
 };
 

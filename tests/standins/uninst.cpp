@@ -4,6 +4,8 @@
 //
 // KELTO2_UNINST_EXIT  exit code (default 0)
 // KELTO2_UNINST_HANG  "1": sleep forever instead of uninstalling
+// KELTO2_UNINST_COPY_MS  hand the work to a copy of itself that sleeps this
+//                     long first, and end at once (as NSIS uninstallers do)
 // KELTO2_STANDIN_LOG  file that receives the lines
 #include <windows.h>
 
@@ -12,6 +14,8 @@
 #include "standin_log.h"
 
 namespace {
+
+constexpr wchar_t kCopyArguments[] = L"/copy";
 
 std::wstring OwnPath() {
     std::wstring path(32768, L'\0');
@@ -68,6 +72,22 @@ const char* RemoveSelf(const std::wstring& self, const std::wstring& folder) {
     return "kept";
 }
 
+// The same file again, told by its parameters that it is the copy.
+int StartCopy(const std::wstring& self) {
+    std::wstring commandLine = L"\"" + self + L"\" " + kCopyArguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        standin::AppendLogLine("uninst copy not started");
+        return 1;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -77,6 +97,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         Sleep(INFINITE);
     }
     std::wstring self = OwnPath();
+    long copyMs = standin::EnvNumber(L"KELTO2_UNINST_COPY_MS", -1);
+    if (copyMs >= 0 && standin::RawArguments() != kCopyArguments) {
+        return StartCopy(self);
+    }
+    if (copyMs >= 0) {
+        Sleep(static_cast<DWORD>(copyMs));
+    }
     std::wstring folder = FolderOf(self);
     int failures = RemoveTree(folder, self);
     std::string outcome = RemoveSelf(self, folder);

@@ -4,11 +4,15 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "launcher/handover_win.h"
 #include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
+#include "toolkit/process_tree_win.h"
+#include "toolkit/trace_win.h"
 #include "win_test_support.h"
 
 using namespace kelto;
@@ -18,12 +22,14 @@ namespace {
 constexpr DWORD kGenerousWaitMs = 30000;
 constexpr DWORD kShortWaitMs = 1500;
 
-ProcessResult RunHidden(const std::string& exe, const std::string& parameters, DWORD waitMs) {
+ProcessResult RunHidden(const std::string& exe, const std::string& parameters, DWORD waitMs,
+                        bool withItsProcesses = false) {
     ProcessStart start;
     start.exe = exe;
     start.parameters = parameters;
     start.waitMs = waitMs;
     start.hidden = true;
+    start.waitForItsProcesses = withItsProcesses;
     return RunProcess(start);
 }
 
@@ -48,6 +54,7 @@ protected:
         env_.push_back(std::make_unique<ScopedEnv>(L"KELTO2_STANDIN_LOG", log_));
         env_.push_back(std::make_unique<ScopedEnv>(L"KELTO2_UNINST_EXIT", ""));
         env_.push_back(std::make_unique<ScopedEnv>(L"KELTO2_UNINST_HANG", ""));
+        env_.push_back(std::make_unique<ScopedEnv>(L"KELTO2_UNINST_COPY_MS", ""));
         current_ = std::make_unique<ScopedCurrentFolder>(scratch_);
         ASSERT_TRUE(WriteBytes(scratch_ + "\\kelto2.log", ""));
     }
@@ -193,6 +200,65 @@ TEST_F(ProcessRun, MissingUninstallerIsQuiet) {
     UninstallDownloader(scratch_ + "\\nothing here\\", kShortWaitMs);
     EXPECT_FALSE(PathExists(log_));
     EXPECT_EQ(ReadBytes(scratch_ + "\\kelto2.log"), "");
+}
+
+// ---- What the uninstaller starts ----
+
+std::vector<std::string> gTrace;
+
+void CaptureTrace(std::string_view line) {
+    gTrace.emplace_back(line);
+}
+
+// Starts the uninstaller without a job and waits for its processes found
+// by parent id, as RunProcess does where the job cannot be used.
+bool WaitForItsTree(const std::string& exe, DWORD waitMs) {
+    std::wstring commandLine = L"\"" + ToWide(exe) + L"\"  /S";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(ToWide(exe).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    ProcessHandle process(info.hProcess);
+    ThreadHandle thread(info.hThread);
+    ProcessTree tree(process.Get());
+    DWORD start = GetTickCount();
+    return tree.WaitForRoot(start, waitMs) == WAIT_OBJECT_0 && tree.WaitForAll(start, waitMs);
+}
+
+// The uninstaller hands its work to a copy of itself and ends: the wait
+// ends after the copy's, or at the limit with the copy left to run.
+TEST_F(ProcessRun, ProcessesItStartsAreWaitedFor) {
+    const struct {
+        bool job;  // or its tree found by parent id
+        const char* copyMs;
+        DWORD waitMs;
+        bool finished;
+    } cases[] = {
+        {true, "1000", kGenerousWaitMs, true},
+        {true, "30000", kShortWaitMs, false},
+        {false, "1000", kGenerousWaitMs, true},
+        {false, "30000", kShortWaitMs, false},
+    };
+    for (const auto& c : cases) {
+        SetEnv(L"KELTO2_UNINST_COPY_MS", c.copyMs);
+        ASSERT_TRUE(WriteBytes(folder_ + "\\mvdown.exe", "MZ"));
+        gTrace.clear();
+        TraceSink previous = SetTraceSinkForTesting(CaptureTrace);
+        bool finished = c.job ? RunHidden(uninst_, " /S", c.waitMs, true).finished
+                              : WaitForItsTree(uninst_, c.waitMs);
+        SetTraceSinkForTesting(previous);
+        EXPECT_EQ(finished, c.finished) << c.job << c.copyMs;
+        EXPECT_EQ(PathExists(folder_ + "\\mvdown.exe"), !c.finished) << c.job << c.copyMs;
+        EXPECT_EQ(EndProcessesOf(uninst_), c.finished ? 0 : 1) << c.job << c.copyMs;
+        if (c.job) {
+            EXPECT_TRUE(std::any_of(gTrace.begin(), gTrace.end(), [](const std::string& line) {
+                return line.ends_with("waits for the processes of its job");
+            }));
+        }
+    }
 }
 
 }  // namespace
