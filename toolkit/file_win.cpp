@@ -5,11 +5,13 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "toolkit/path.h"
+#include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 
@@ -17,28 +19,48 @@ namespace kelto {
 
 namespace {
 
-// WriteFile takes a DWORD count; larger blocks go in pieces.
+// ReadFile and WriteFile take a DWORD count; larger blocks go in pieces.
 constexpr size_t kMaxWrite = 1u << 30;
 constexpr DWORD kCopyChunk = 64 * 1024;
 // Taken names in a row before MakeTempFileName gives up.
 constexpr uint32_t kTempFileTries = 256;
 
-bool WriteAll(HANDLE file, const void* data, size_t size) {
-    auto bytes = static_cast<const uint8_t*>(data);
+// Moves all size bytes at data with move (ReadFile's or WriteFile's
+// shape), piece by piece; a piece of nothing ends it as a failure.
+template <typename Byte, typename Move>
+bool MoveAll(Byte* data, size_t size, Move move) {
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(size < kMaxWrite ? size : kMaxWrite);
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr)) {
-            LogLastError("write file");
+        DWORD done = 0;
+        if (!move(data, chunk, &done) || done == 0) {
             return false;
         }
-        if (written == 0) {
-            return false;
-        }
-        bytes += written;
-        size -= written;
+        data += done;
+        size -= done;
     }
     return true;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t size) {
+    return MoveAll(static_cast<const uint8_t*>(data), size,
+                   [file](const uint8_t* bytes, DWORD chunk, DWORD* written) {
+                       if (!WriteFile(file, bytes, chunk, written, nullptr)) {
+                           LogLastError("write file");
+                           return false;
+                       }
+                       return true;
+                   });
+}
+
+// Reads exactly size bytes at the file pointer; a short file fails.
+bool ReadExactly(HANDLE file, uint8_t* data, size_t size) {
+    return MoveAll(data, size, [file](uint8_t* bytes, DWORD chunk, DWORD* got) {
+        if (!ReadFile(file, bytes, chunk, got, nullptr)) {
+            LogLastError("read file");
+            return false;
+        }
+        return true;
+    });
 }
 
 bool CopyFileContents(HANDLE from, HANDLE to) {
@@ -159,26 +181,93 @@ bool RenameOpenFile(HANDLE file, const std::string& to) {
                                       static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
+// The old bytes of a file overwritten in place are kept in memory to be put
+// back after a failure: a file beyond this is none the launcher writes so.
+constexpr int64_t kMaxInPlaceBytes = kMaxServerFileBytes;
+
+bool SeekTo(HANDLE file, int64_t offset) {
+    LARGE_INTEGER at{};
+    at.QuadPart = offset;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
+        LogLastError("seek in file");
+        return false;
+    }
+    return true;
+}
+
+bool SetLength(HANDLE file, int64_t length) {
+    if (!SeekTo(file, length)) {
+        return false;
+    }
+    if (!SetEndOfFile(file)) {
+        LogLastError("set the end of file");
+        return false;
+    }
+    return true;
+}
+
+int64_t SizeOf(HANDLE file) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) {
+        LogLastError("size of file");
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+// Puts old back as the file's content. A piece that still holds its old
+// bytes is left alone: a failed write reached no further than the range
+// that refused it, and a byte-range lock that refused the write would
+// refuse the repair too.
+bool RestoreContent(HANDLE file, const std::vector<uint8_t>& old) {
+    std::vector<uint8_t> now(kCopyChunk);
+    bool restored = true;
+    for (size_t at = 0; at < old.size(); at += kCopyChunk) {
+        size_t size = std::min<size_t>(kCopyChunk, old.size() - at);
+        bool same = SeekTo(file, static_cast<int64_t>(at)) && ReadExactly(file, now.data(), size) &&
+                    std::equal(now.begin(), now.begin() + size, old.begin() + at);
+        if (!same &&
+            !(SeekTo(file, static_cast<int64_t>(at)) && WriteAll(file, old.data() + at, size))) {
+            restored = false;
+        }
+    }
+    return SetLength(file, static_cast<int64_t>(old.size())) && restored;
+}
+
+// Writes the staged bytes over the file to, whose length is first set to
+// the larger of the two: a full disk refuses that before any old byte goes.
+bool WriteOver(HANDLE staging, int64_t newSize, HANDLE to, int64_t oldSize) {
+    return SetLength(to, std::max(oldSize, newSize)) && SeekTo(to, 0) && SeekTo(staging, 0) &&
+           CopyFileContents(staging, to) && SetLength(to, newSize);
+}
+
+// All or nothing: the new bytes, or after any failure the old ones again.
 bool OverwriteInPlace(HANDLE staging, const std::string& target) {
-    FileHandle to = OpenUnredirected(target, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    FileHandle to =
+        OpenUnredirected(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
     if (!to.IsValid()) {
         DWORD error = GetLastError();
         TraceError("overwrite " + target, error);
         return false;
     }
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(staging, start, nullptr, FILE_BEGIN)) {
-        LogLastError("rewind staged file");
+    int64_t oldSize = SizeOf(to.Get());
+    int64_t newSize = SizeOf(staging);
+    if (oldSize < 0 || newSize < 0 || oldSize > kMaxInPlaceBytes) {
+        TraceStep("not overwritten in place: " + target + " of " + std::to_string(oldSize) +
+                  " bytes");
         return false;
     }
-    if (!CopyFileContents(staging, to.Get())) {
+    std::vector<uint8_t> old(static_cast<size_t>(oldSize));
+    if (!SeekTo(to.Get(), 0) || !ReadExactly(to.Get(), old.data(), old.size())) {
+        TraceStep("not overwritten in place: " + target + " unreadable");
         return false;
     }
-    if (!SetEndOfFile(to.Get())) {
-        LogLastError("end overwritten file");
-        return false;
+    if (WriteOver(staging, newSize, to.Get(), oldSize)) {
+        return true;
     }
-    return true;
+    TraceStep(RestoreContent(to.Get(), old) ? "kept the old " + target
+                                            : "could not put back the old " + target);
+    return false;
 }
 
 // The object handle is open on (with delete access) goes when its last

@@ -108,7 +108,10 @@ public:
     // Moves the written file over the target. When another program holds
     // the target open without delete sharing, the move is refused: the
     // target is then overwritten in place, as far as that program's sharing
-    // allows, and only when it is a plain file of one link.
+    // allows, and only when it is a plain file of one link of at most
+    // kMaxServerFileBytes. That is all or nothing as far as the system
+    // allows: a write that fails midway puts the old bytes and length back,
+    // and Commit returns false.
     [[nodiscard]] bool Commit();
 
 private:

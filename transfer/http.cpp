@@ -123,11 +123,16 @@ bool TakeChar(std::string_view& text, char c) {
 }  // namespace
 
 bool CanResume(const ResumePoint& point) {
-    return point.kept > 0 && point.kept < point.total && FitsInHeader(point.validator);
+    return point.kept > 0 && point.kept < point.total && FitsInHeader(point.validator) &&
+           !point.url.empty() && !point.source.empty();
 }
 
-std::string ResumeRequestHeaders(const ResumePoint& point) {
-    if (!CanResume(point)) {
+bool ResumesFrom(const ResumePoint& point, std::string_view url) {
+    return CanResume(point) && url == point.url;
+}
+
+std::string ResumeRequestHeaders(const ResumePoint& point, std::string_view url) {
+    if (!ResumesFrom(point, url)) {
         return {};
     }
     return "Range: bytes=" + std::to_string(point.kept) + "-\r\nIf-Range: " + point.validator +
@@ -143,10 +148,11 @@ std::string AnswerValidator(std::string_view etag, std::string_view lastModified
     return FitsInHeader(lastModified) ? std::string(lastModified) : std::string();
 }
 
-bool AnswerContinues(const ResumePoint& point, int32_t status, std::string_view contentRange,
-                     int32_t contentLength) {
+bool AnswerContinues(const ResumePoint& point, const AnswerOrigin& origin, int32_t status,
+                     std::string_view contentRange, int32_t contentLength) {
     constexpr int32_t kHttpPartialContent = 206;
-    if (!CanResume(point) || status != kHttpPartialContent) {
+    if (!ResumesFrom(point, origin.url) || origin.finalUrl != point.source ||
+        status != kHttpPartialContent) {
         return false;
     }
     // "bytes first-last/total", as a server writes it for one range.
@@ -173,13 +179,15 @@ bool AnswerContinues(const ResumePoint& point, int32_t status, std::string_view 
 }
 
 ResumePoint ResumePointAfter(const ResumePoint& before, bool continued, int32_t status,
-                             int32_t contentLength, std::string validator, int64_t received) {
+                             int32_t contentLength, std::string validator, int64_t received,
+                             const AnswerOrigin& origin) {
     ResumePoint after;
     if (continued) {
         after = before;
         after.kept += received;
     } else if (status == kHttpOk && contentLength > 0) {
-        after = ResumePoint{received, contentLength, std::move(validator)};
+        after =
+            ResumePoint{received, contentLength, std::move(validator), origin.url, origin.finalUrl};
     }
     return CanResume(after) ? after : ResumePoint{};
 }

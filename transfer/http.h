@@ -93,36 +93,58 @@ bool BodyWithinLimits(int64_t received, int32_t contentLength, const RequestLimi
 
 // What a broken download kept on disk, so that the next request asks only
 // for the rest: kept bytes of a file of total bytes, as the answer with the
-// validator (its strong ETag, else its Last-Modified) described it.
+// validator (its strong ETag, else its Last-Modified) described it. Two
+// servers may well agree on a validator and a length, so the kept bytes
+// are continued only by the URL that was asked for them (url), and only
+// when that still leads, after its redirects, to the one that sent them
+// (source).
 struct ResumePoint {
     int64_t kept = 0;
     int64_t total = 0;
     std::string validator;
+    std::string url;
+    std::string source;
 };
 
-// True when the point is worth asking for: part of a file, and a validator
-// that tells the server which file.
+// True when the point is worth asking for: part of a file, a validator
+// that tells the server which file, and the URLs it came from.
 bool CanResume(const ResumePoint& point);
 
-// The request headers of a retry from point: a Range for the rest and an
-// If-Range with the validator, CR LF ended; "" when it cannot resume.
-std::string ResumeRequestHeaders(const ResumePoint& point);
+// True when a request for url may ask for the rest of point: it can resume
+// and url is, as text, the one its bytes were asked from. A request for any
+// other URL starts the file again.
+bool ResumesFrom(const ResumePoint& point, std::string_view url);
+
+// The request headers of a request for url from point: a Range for the
+// rest and an If-Range with the validator, CR LF ended; "" unless
+// ResumesFrom.
+std::string ResumeRequestHeaders(const ResumePoint& point, std::string_view url);
 
 // The validator of an answer: its ETag unless that is weak (a weak one may
 // not stand in an If-Range), else its Last-Modified; "" when neither fits in
 // a request header.
 std::string AnswerValidator(std::string_view etag, std::string_view lastModified);
 
-// Whether an answer to ResumeRequestHeaders(point) continues the kept file:
-// a 206 whose Content-Range starts right after the kept bytes and runs to
-// the end of the same total, and whose length, when it announces one, is the
-// rest. Any other answer starts the file again.
-bool AnswerContinues(const ResumePoint& point, int32_t status, std::string_view contentRange,
-                     int32_t contentLength);
+// Where an answer came from: the URL asked for, and the one that answered
+// it after the redirects followed.
+struct AnswerOrigin {
+    std::string url;
+    std::string finalUrl;
+};
+
+// Whether an answer to ResumeRequestHeaders(point, origin.url) continues
+// the kept file: a request that ResumesFrom point, answered from its
+// source, with a 206 whose Content-Range starts right after the kept bytes
+// and runs to the end of the same total, and whose length, when it
+// announces one, is the rest. Any other answer starts the file again.
+bool AnswerContinues(const ResumePoint& point, const AnswerOrigin& origin, int32_t status,
+                     std::string_view contentRange, int32_t contentLength);
 
 // What a broken transfer leaves to resume. continued: the answer continued
-// before; received: the body bytes of this answer that were kept.
+// before; received: the body bytes of this answer that were kept; origin:
+// where a new file's bytes came from.
 ResumePoint ResumePointAfter(const ResumePoint& before, bool continued, int32_t status,
-                             int32_t contentLength, std::string validator, int64_t received);
+                             int32_t contentLength, std::string validator, int64_t received,
+                             const AnswerOrigin& origin);
 
 }  // namespace kelto

@@ -39,6 +39,7 @@ struct Transfer {
     bool continued = false;     // the answer continued a kept part
     int64_t received = 0;       // body bytes of this answer
     std::string validator;      // of the answer, for a later resumption
+    AnswerOrigin origin;        // the URL asked for and the one that answered
 };
 
 int32_t StatusOf(HINTERNET request) {
@@ -64,10 +65,11 @@ std::string RedirectTarget(const std::string& url, HINTERNET request) {
 }
 
 // Opens url and follows its redirects, as long as MayRedirect allows; a
-// redirect it refuses, or one too many, opens nothing.
-// headers, CR LF ended, go with every request of the chain.
-InternetHandle OpenFollowingRedirects(HINTERNET root, std::string url,
-                                      const std::wstring& headers) {
+// redirect it refuses, or one too many, opens nothing. finalUrl receives
+// the URL that answered. headers, CR LF ended, go with every request of
+// the chain.
+InternetHandle OpenFollowingRedirects(HINTERNET root, std::string url, const std::wstring& headers,
+                                      std::string& finalUrl) {
     const wchar_t* extra = headers.empty() ? nullptr : headers.c_str();
     DWORD extraLength = extra ? static_cast<DWORD>(-1) : 0;
     for (int redirects = 0;; ++redirects) {
@@ -79,6 +81,7 @@ InternetHandle OpenFollowingRedirects(HINTERNET root, std::string url,
             TraceError("open " + url, error);
             return request;
         }
+        finalUrl = url;
         if (!IsRedirectStatus(StatusOf(request.Get()))) {
             return request;
         }
@@ -121,7 +124,7 @@ struct Exchange {
     // Written by the reader before it signals ready.
     bool opened = false;
     DWORD error = 0;
-    std::string rawHeaders, contentLength, status, etag, lastModified, contentRange;
+    std::string finalUrl, rawHeaders, contentLength, status, etag, lastModified, contentRange;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
     DWORD got = 0;
     bool readFailed = false;
@@ -150,7 +153,7 @@ DWORD WINAPI ReadRequest(void* parameter) {
         InternetOpenW(x.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     InternetHandle request;
     if (root.IsValid()) {
-        request = OpenFollowingRedirects(root.Get(), x.url, x.requestHeaders);
+        request = OpenFollowingRedirects(root.Get(), x.url, x.requestHeaders, x.finalUrl);
     } else {
         LogLastError("open WinInet");
     }
@@ -258,7 +261,8 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     auto* x = new Exchange;
     x->agent = ToWide(agent);
     x->url = url;
-    std::string resumeHeaders = plan.resume ? ResumeRequestHeaders(*plan.resume) : std::string();
+    std::string resumeHeaders =
+        plan.resume ? ResumeRequestHeaders(*plan.resume, url) : std::string();
     x->requestHeaders = ToWide(resumeHeaders);
     x->wantRawHeaders = plan.headers != nullptr;
     if (!x->ready.IsValid() || !x->taken.IsValid()) {
@@ -298,11 +302,12 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
     result.contentLength = ParseHeaderNumber(x->contentLength);
     result.status = ParseHeaderNumber(x->status);
     result.validator = AnswerValidator(x->etag, x->lastModified);
+    result.origin = AnswerOrigin{url, x->finalUrl};
     int64_t base = 0;
     int32_t progressTotal = result.contentLength;
     if (plan.resume && !resumeHeaders.empty()) {
-        result.continued =
-            AnswerContinues(*plan.resume, result.status, x->contentRange, result.contentLength);
+        result.continued = AnswerContinues(*plan.resume, result.origin, result.status,
+                                           x->contentRange, result.contentLength);
         TraceStep(result.continued ? "continues at byte " + std::to_string(plan.resume->kept)
                                    : std::string("starts the file again"));
     }
@@ -475,8 +480,13 @@ void ResumableDownload::Reset() {
 int32_t DownloadResuming(const std::string& url, const std::string& path,
                          ResumableDownload& download, ProgressCallback callback) {
     // The kept part stays in the staged file it was written to, held open
-    // since it was made; it only takes the new target's name.
-    if (!CanResume(download.point) || !download.file || !download.file->Retarget(path)) {
+    // since it was made; it only takes the new target's name. A request
+    // for another URL starts from nothing: its server's bytes are never
+    // joined to another's.
+    if (!ResumesFrom(download.point, url) || !download.file || !download.file->Retarget(path)) {
+        if (CanResume(download.point)) {
+            TraceStep("drops the part kept from " + download.point.url);
+        }
         download.Reset();
         download.file = std::make_unique<StagedFile>(path);
     }
@@ -502,7 +512,7 @@ int32_t DownloadResuming(const std::string& url, const std::string& path,
     download.point = t.stopped || !t.keptIntact || (download.stop && download.stop->Stopped())
                          ? ResumePoint{}
                          : ResumePointAfter(before, t.continued, t.status, t.contentLength,
-                                            t.validator, t.received);
+                                            t.validator, t.received, t.origin);
     if (!t.continued) {
         download.startTick = tick;
     }

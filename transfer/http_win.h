@@ -46,8 +46,9 @@ int32_t DownloadToFile(const std::string& url, const std::string& path, const st
                        const RequestLimits& limits = {});
 
 // A download that later requests may continue: what a broken request kept
-// stays in its staged file, and the next one asks only for the rest when
-// the first answer allows it. Reset() forgets it and deletes the file.
+// stays in its staged file, and the next one for the same URL asks only for
+// the rest when the first answer allows it. Reset() forgets it and deletes
+// the file.
 struct ResumableDownload {
     ResumableDownload();
     ~ResumableDownload();
@@ -61,8 +62,9 @@ struct ResumableDownload {
 };
 
 // DownloadToFile into path with what download kept: a request with the
-// Range of ResumeRequestHeaders when it can resume, and no header of its own
-// otherwise. A continuing answer appends, any other starts the file again.
+// Range of ResumeRequestHeaders when it can resume from url, and no header
+// of its own otherwise. A continuing answer appends, any other starts the
+// file again; a request for another URL drops the kept part first.
 // Returns 200 when the whole file is at path (the kept part included); the
 // progress callback counts the whole file.
 int32_t DownloadResuming(const std::string& url, const std::string& path,

@@ -78,6 +78,22 @@ def test_cut_package_is_resumed_only_when_the_server_continues_it(bench, leftove
     assert leftovers() == []
 
 
+def test_cut_package_is_not_resumed_from_another_url(bench, leftovers):
+    package = standin_exe("mvsetup.exe").read_bytes()
+    mirror = "/download/mirror.exe"
+    serve_install(bench, headers=[("ETag", '"v1"')], ranges=True)
+    bench.serve_config(kelto=CONFIG.replace("]\n", f"]\nurl=http://mirror.example{mirror}\n", 1))
+    bench.server.route(mirror, Response(body=package, headers=[("ETag", '"v1"')],
+                                        cut_after=len(package) // 2))
+    assert bench.run_kelto(timeout=120).ok
+    assert GAME_MESSAGE in bench.wait_for_log(GAME_MESSAGE)
+    # The same validator and length, but another URL: a plain GET for the whole file.
+    [fallback] = bench.server.requests(SETUP)
+    assert (fallback.header("Range"), fallback.header("If-Range")) == (None, None)
+    assert bench.server.body_bytes_sent(SETUP) == len(package)
+    assert leftovers() == []
+
+
 def test_cancel_during_a_stall_ends_the_run_at_once(bench, leftovers):
     package = standin_exe("mvsetup.exe").read_bytes()
     serve_install(bench)

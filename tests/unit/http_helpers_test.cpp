@@ -195,16 +195,45 @@ TEST(HttpHelpersTest, AnswerValidator) {
     EXPECT_EQ(AnswerValidator(std::string(2000, 'e'), ""), "");
 }
 
+constexpr char kUrl[] = "http://h/s.exe";
+constexpr char kSource[] = "http://mirror/s.exe";  // where kUrl redirected to
+
 TEST(HttpHelpersTest, ResumeRequestHeaders) {
-    EXPECT_EQ(ResumeRequestHeaders({600, 1000, "\"v1\""}),
+    EXPECT_EQ(ResumeRequestHeaders({600, 1000, "\"v1\"", kUrl, kSource}, kUrl),
               "Range: bytes=600-\r\nIf-Range: \"v1\"\r\n");
-    EXPECT_EQ(ResumeRequestHeaders({0, 1000, "\"v1\""}), "");     // nothing kept
-    EXPECT_EQ(ResumeRequestHeaders({1000, 1000, "\"v1\""}), "");  // nothing left
-    EXPECT_EQ(ResumeRequestHeaders({600, 1000, ""}), "");         // no validator
+    EXPECT_EQ(ResumeRequestHeaders({0, 1000, "\"v1\"", kUrl, kSource}, kUrl), "");  // nothing kept
+    EXPECT_EQ(ResumeRequestHeaders({1000, 1000, "\"v1\"", kUrl, kSource}, kUrl), "");  // none left
+    EXPECT_EQ(ResumeRequestHeaders({600, 1000, "", kUrl, kSource}, kUrl), "");  // no validator
+    EXPECT_EQ(ResumeRequestHeaders({600, 1000, "\"v1\"", "", ""}, ""), "");  // from nowhere known
+}
+
+// Two servers that agree on validator and length still never share a file.
+TEST(HttpHelpersTest, ResumesOnlyFromTheUrlThatDeliveredTheKeptBytes) {
+    const ResumePoint point{600, 1000, "\"v1\"", kUrl, kSource};
+    struct Case {
+        std::string url;
+        std::string finalUrl;
+        bool asks;
+        bool continues;
+    };
+    const Case cases[] = {
+        {kUrl, kSource, true, true},
+        {kUrl, kUrl, true, false},                  // no longer redirected: another server
+        {kUrl, "http://other/s.exe", true, false},  // redirected elsewhere
+        {kSource, kSource, false, false},           // the source asked directly
+        {"http://h/S.exe", kSource, false, false},  // another URL, whatever it leads to
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ResumesFrom(point, c.url), c.asks) << c.url;
+        EXPECT_EQ(!ResumeRequestHeaders(point, c.url).empty(), c.asks) << c.url;
+        EXPECT_EQ(AnswerContinues(point, {c.url, c.finalUrl}, 206, "bytes 600-999/1000", 400),
+                  c.continues)
+            << c.url << " -> " << c.finalUrl;
+    }
 }
 
 TEST(HttpHelpersTest, AnswerContinues) {
-    const ResumePoint point{600, 1000, "\"v1\""};
+    const ResumePoint point{600, 1000, "\"v1\"", kUrl, kSource};
     struct Case {
         int32_t status;
         std::string contentRange;
@@ -231,15 +260,17 @@ TEST(HttpHelpersTest, AnswerContinues) {
         {206, "bytes 600-999/99999999999999999999999", 400, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(AnswerContinues(point, c.status, c.contentRange, c.contentLength), c.expected)
+        EXPECT_EQ(
+            AnswerContinues(point, {kUrl, kSource}, c.status, c.contentRange, c.contentLength),
+            c.expected)
             << c.status << " \"" << c.contentRange << "\" " << c.contentLength;
     }
-    EXPECT_FALSE(AnswerContinues({}, 206, "bytes 0-999/1000", 1000));
+    EXPECT_FALSE(AnswerContinues({}, {kUrl, kSource}, 206, "bytes 0-999/1000", 1000));
 }
 
 TEST(HttpHelpersTest, ResumePointAfter) {
     const ResumePoint none{};
-    const ResumePoint kept{600, 1000, "\"v1\""};
+    const ResumePoint kept{600, 1000, "\"v1\"", kUrl, kSource};
     struct Case {
         ResumePoint before;
         bool continued;
@@ -250,21 +281,23 @@ TEST(HttpHelpersTest, ResumePointAfter) {
         ResumePoint expected;
     };
     const Case cases[] = {
-        {none, false, 200, 1000, "\"v1\"", 600, {600, 1000, "\"v1\""}},
+        {none, false, 200, 1000, "\"v1\"", 600, {600, 1000, "\"v1\"", kUrl, kSource}},
         {none, false, 200, 1000, "", 600, none},      // no validator
         {none, false, 200, 0, "\"v1\"", 600, none},   // no length
         {none, false, 200, 1000, "\"v1\"", 0, none},  // nothing arrived
         {none, false, 404, 1000, "\"v1\"", 600, none},
-        {kept, true, 206, 400, "\"v1\"", 100, {700, 1000, "\"v1\""}},
+        {kept, true, 206, 400, "\"v1\"", 100, {700, 1000, "\"v1\"", kUrl, kSource}},
         {kept, true, 206, 400, "\"v1\"", 0, kept},
-        {kept, false, 200, 2000, "\"v2\"", 300, {300, 2000, "\"v2\""}},  // a new file began
+        {kept, false, 200, 2000, "\"v2\"", 300, {300, 2000, "\"v2\"", kUrl, kSource}},  // new
         {kept, false, 416, 0, "", 0, none},
     };
     for (const Case& c : cases) {
         ResumePoint after = ResumePointAfter(c.before, c.continued, c.status, c.contentLength,
-                                             c.validator, c.received);
+                                             c.validator, c.received, {kUrl, kSource});
         EXPECT_EQ(after.kept, c.expected.kept) << c.status << ' ' << c.received;
         EXPECT_EQ(after.total, c.expected.total) << c.status << ' ' << c.received;
         EXPECT_EQ(after.validator, c.expected.validator) << c.status << ' ' << c.received;
+        EXPECT_EQ(after.url, c.expected.url) << c.status << ' ' << c.received;
+        EXPECT_EQ(after.source, c.expected.source) << c.status << ' ' << c.received;
     }
 }
