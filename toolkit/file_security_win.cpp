@@ -12,6 +12,9 @@ namespace kelto {
 namespace {
 
 // Write and append are adding a file and a folder when the object is one.
+// A folder further up may let users add entries (a system volume's root
+// gives Authenticated Users the right to create folders by default): a new
+// name there cannot take the place of one held on the way.
 constexpr DWORD kProgramChangeRights =
     FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
 constexpr DWORD kFolderAboveChangeRights = DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER;
@@ -49,9 +52,10 @@ bool IsTrustedInstaller(PSID sid) {
            EqualSid(sid, trustedInstaller.Get());
 }
 
-// Whoever owns an object may have written it, and may change its access
-// list whatever that list says now, unless an OWNER RIGHTS entry withdraws
-// that right: an owner who is no administrator is never trusted.
+// Whoever owns an object may have written it. An OWNER RIGHTS entry
+// (S-1-3-4) replaces the owner's implicit right to change the access list,
+// so an owner can lock a planted file against itself and pass any access
+// check: an owner who is no administrator is never trusted.
 bool IsOwnedByAdministrators(PSECURITY_DESCRIPTOR descriptor) {
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
@@ -77,10 +81,10 @@ bool GrantsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ChainPart part)
     return allowed && (granted & ChangeRights(part)) != 0;
 }
 
-// Sharing is enforced only against handles that may touch data (read,
-// write, execute or delete access): one holding no more than the security
-// and the attributes keeps nobody out. Hence the listing here and the read
-// of the program, and no delete sharing, so that it stays where it is.
+// Sharing is enforced only between handles that may touch data (read,
+// write, append, execute or delete access): one holding no more than the
+// security and the attributes keeps nobody out (so Wine does as well). Hence the listing here and
+// the read of the program, and no delete sharing, so that it stays where it is.
 FileHandle HoldFolder(const std::string& folder) {
     return OpenUnredirected(folder, FILE_LIST_DIRECTORY | READ_CONTROL,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FileKind::kFolder);

@@ -106,8 +106,10 @@ bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user, LUID& logon) {
 }
 
 // The shell's token is lent only when it is the user's own: the launcher's
-// user, in the logon session of the launcher's linked token. Another
-// user's shell (a switched user, a shell started elsewhere) is not.
+// user, in the logon session of the launcher's linked token. Under UAC the
+// shell runs with the filtered token, which shares its logon session
+// (TokenStatistics.AuthenticationId) with the elevated token's linked one;
+// another user's shell (a switched user, a shell started elsewhere) does not.
 bool IsUsersOwnShell(HANDLE shellToken, HANDLE userToken) {
     std::vector<BYTE> shellUser, ownUser;
     LUID shellLogon{}, ownLogon{};
@@ -194,8 +196,10 @@ bool StartWithOwnToken(Launch& launch) {
     return true;
 }
 
-// CreateProcess takes no program path of MAX_PATH characters or more, nor
-// a current folder of MAX_PATH less 2, even in the long form: those are
+// CreateProcess is not among the functions that take the long form
+// ("Maximum Path Length Limitation"): no program path of MAX_PATH
+// characters or more, nor a current folder of MAX_PATH less 2 (as
+// SetCurrentDirectory documents); those are
 // given by their short (8.3) names, where the volume keeps them. Each short
 // name is another name of the same entry, in folders held or made only by
 // administrators, so it leads where the long one does.
