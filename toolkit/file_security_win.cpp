@@ -94,74 +94,84 @@ bool IsVolumeRoot(const std::string& folder) {
     return FolderOf(folder) == folder;
 }
 
-}  // namespace
-
-HeldProgram HoldProgram(const std::string& path) {
-    HeldProgram held;
-    if (WithoutLongPrefix(path).rfind("\\\\", 0) == 0) {
-        TraceStep("not held, on a network share: " + path);
-        return held;
-    }
-    // No write sharing either: a handle opened for writing before the
-    // access list was locked would still write.
-    FileHandle program =
-        OpenUnredirected(path, FILE_READ_DATA | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING);
-    if (!program.IsValid()) {
-        TraceError("hold " + path, GetLastError());
-        return held;
-    }
-    const std::string finalPath = WithoutLongPrefix(FinalPath(program.Get()));
-    held.chain.push_back(std::move(program));
-    bool reachedRoot = false;
-    for (std::string folder = FolderOf(finalPath); !folder.empty() && !reachedRoot;
-         folder = FolderOf(folder)) {
-        FileHandle handle = HoldFolder(folder);
-        if (!handle.IsValid()) {
-            TraceError("hold folder " + folder, GetLastError());
-            return {};
-        }
-        held.chain.push_back(std::move(handle));
-        reachedRoot = IsVolumeRoot(folder);
-    }
-    // Taken from the program up: a folder moved away before it was held
-    // took the program along, and its final path tells.
-    if (!reachedRoot || !SamePath(FinalPath(held.chain.front().Get()), finalPath)) {
-        TraceStep("not held, moved or not below a drive's root: " + path);
-        return {};
-    }
-    held.path = finalPath;
-    return held;
+// The rule for the descriptor of the part at index of a chain: 0 the
+// program, 1 its folder, then the folders above.
+bool OnlyAdministratorsMayChangePart(HANDLE token, PSECURITY_DESCRIPTOR descriptor, size_t index) {
+    ChainPart part = index == 0 ? ChainPart::kProgram
+                                : (index == 1 ? ChainPart::kItsFolder : ChainPart::kFolderAbove);
+    return IsOwnedByAdministrators(descriptor) && !GrantsChange(token, descriptor, part);
 }
+
+// The same for the part a handle holds, its descriptor read through it.
+bool HeldPartPasses(HANDLE token, HANDLE held, size_t index) {
+    constexpr SECURITY_INFORMATION kParts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    DWORD error = GetSecurityInfo(held, SE_FILE_OBJECT, kParts, nullptr, nullptr, nullptr, nullptr,
+                                  descriptor.Put());
+    if (error != ERROR_SUCCESS) {
+        TraceError("read the security", error);
+        return false;
+    }
+    return OnlyAdministratorsMayChangePart(token, descriptor.Get(), index);
+}
+
+}  // namespace
 
 bool OnlyAdministratorsMayChange(HANDLE token, const std::vector<PSECURITY_DESCRIPTOR>& chain) {
     for (size_t i = 0; i < chain.size(); ++i) {
-        ChainPart part = i == 0 ? ChainPart::kProgram
-                                : (i == 1 ? ChainPart::kItsFolder : ChainPart::kFolderAbove);
-        if (!IsOwnedByAdministrators(chain[i]) || GrantsChange(token, chain[i], part)) {
+        if (!OnlyAdministratorsMayChangePart(token, chain[i], i)) {
             return false;
         }
     }
     return !chain.empty();
 }
 
-bool OnlyAdministratorsMayChange(HANDLE token, const HeldProgram& program) {
-    if (program.path.empty()) {
-        return false;
+HeldProgram HoldProgram(const std::string& path, HANDLE token) {
+    if (WithoutLongPrefix(path).rfind("\\\\", 0) == 0) {
+        TraceStep("not held, on a network share: " + path);
+        return {};
     }
-    constexpr SECURITY_INFORMATION kParts =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    std::vector<LocalMemory<PSECURITY_DESCRIPTOR>> descriptors(program.chain.size());
-    std::vector<PSECURITY_DESCRIPTOR> chain;
-    for (size_t i = 0; i < program.chain.size(); ++i) {
-        DWORD error = GetSecurityInfo(program.chain[i].Get(), SE_FILE_OBJECT, kParts, nullptr,
-                                      nullptr, nullptr, nullptr, descriptors[i].Put());
-        if (error != ERROR_SUCCESS) {
-            TraceError("read the security of " + program.path, error);
-            return false;
+    // No write sharing either: a handle opened for writing before the
+    // access list was locked would still write.
+    FileHandle handle =
+        OpenUnredirected(path, FILE_READ_DATA | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!handle.IsValid()) {
+        TraceError("hold " + path, GetLastError());
+        return {};
+    }
+    // The program's own part first: most programs that fail, fail there.
+    if (token != nullptr && !HeldPartPasses(token, handle.Get(), 0)) {
+        TraceStep("others may change " + path);
+        return {};
+    }
+    const std::string finalPath = WithoutLongPrefix(FinalPath(handle.Get()));
+    HeldProgram held;
+    for (std::string name = finalPath;;) {
+        if (token != nullptr && !held.chain.empty() &&
+            !HeldPartPasses(token, handle.Get(), held.chain.size())) {
+            TraceStep("others may change " + name);
+            return {};
         }
-        chain.push_back(descriptors[i].Get());
+        held.chain.push_back(std::move(handle));
+        if (IsVolumeRoot(name)) {
+            break;
+        }
+        name = FolderOf(name);
+        handle = name.empty() ? FileHandle() : HoldFolder(name);
+        if (!handle.IsValid()) {
+            TraceError("hold the folders above " + path, GetLastError());
+            return {};
+        }
     }
-    return OnlyAdministratorsMayChange(token, chain);
+    // Taken from the program up: a folder moved away before it was held
+    // took the program along, and its final path tells.
+    if (!SamePath(FinalPath(held.chain.front().Get()), finalPath)) {
+        TraceStep("not held, moved: " + path);
+        return {};
+    }
+    held.path = finalPath;
+    return held;
 }
 
 }  // namespace kelto

@@ -23,7 +23,10 @@ struct HeldProgram {
 // Holds the program at path and its folders, none reached through a link
 // (as OpenUnredirected refuses them). A program on a network share is not
 // held: the server, not the descriptor, decides which bytes it serves.
-[[nodiscard]] HeldProgram HoldProgram(const std::string& path);
+// With token, holds only a program that only administrators may change
+// (OnlyAdministratorsMayChange), each part checked as it is held, so that
+// the first one that fails ends the walk; without, whatever is there.
+[[nodiscard]] HeldProgram HoldProgram(const std::string& path, HANDLE token = nullptr);
 
 // True when each descriptor of chain (the program's, its folder's, then
 // those of the folders above up to the root) is owned by SYSTEM, the
@@ -35,9 +38,5 @@ struct HeldProgram {
 // way (a new name there cannot take a held one's place). A check that
 // fails counts as a no, and so does an empty chain.
 bool OnlyAdministratorsMayChange(HANDLE token, const std::vector<PSECURITY_DESCRIPTOR>& chain);
-
-// The same for a held program, its descriptors read through the handles
-// held; false when it is not held or one cannot be read.
-bool OnlyAdministratorsMayChange(HANDLE token, const HeldProgram& program);
 
 }  // namespace kelto

@@ -106,7 +106,13 @@ std::wstring FullPath(const std::wstring& path) {
         return {};
     }
     full.resize(len);
-    // 8.3 names in the text are no link: compare long names.
+    // 8.3 names in the text are no link: compare long names. The system
+    // makes none without a '~', and a path without one is spared the
+    // lookup (a costly walk of every folder under Wine); a name that still
+    // differed would only refuse the open.
+    if (full.find(L'~') == std::wstring::npos) {
+        return full;
+    }
     std::wstring query = WidePath(ToUtf8(full));
     DWORD longSize = GetLongPathNameW(query.c_str(), nullptr, 0);
     if (longSize == 0) {

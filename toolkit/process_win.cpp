@@ -61,12 +61,8 @@ bool NeedsUserRights(const ProcessStart& start, HANDLE userToken, HeldProgram& h
         LogLastError("copy the linked token");
         return true;
     }
-    held = HoldProgram(start.exe);
-    if (OnlyAdministratorsMayChange(check.Get(), held)) {
-        return false;
-    }
-    held = HeldProgram{};
-    return true;
+    held = HoldProgram(start.exe, check.Get());
+    return held.path.empty();
 }
 
 struct Launch {

@@ -107,6 +107,8 @@ TEST(HoldProgram, PinsTheProgramAndItsFolders) {
                                WidePath(scratch + "\\moved").c_str()));
         EXPECT_FALSE(DeleteFileW(WidePath(exe).c_str()));
     }
+    TokenHandle user = NonAdministratorToken();
+    EXPECT_TRUE(HoldProgram(exe, user.Get()).path.empty()) << "the user's own file";
     EXPECT_TRUE(
         MoveFileW(WidePath(scratch + "\\产品 a").c_str(), WidePath(scratch + "\\moved").c_str()));
     EXPECT_TRUE(HoldProgram(exe).path.empty()) << "gone";
