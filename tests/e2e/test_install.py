@@ -86,8 +86,15 @@ def user_temp(bench):
         saved[name] = found.groups() if found else None
     folder = bench.workdir / "user-temp"
     folder.mkdir(exist_ok=True)
-    for name in saved:
-        bench.run("reg", ["add", key, "/v", name, "/d", bench.prefix.windows_path(folder), "/f"])
+    # A registry write can be lost when the prefix's server ends right after
+    # it; the harness tries once more before the test relies on it.
+    for _ in range(2):
+        for name in saved:
+            added = bench.run("reg", ["add", key, "/v", name, "/d",
+                                      bench.prefix.windows_path(folder), "/f"])
+            assert added.returncode == 0, added
+        if bench.prefix.unix_path(bench.winprobe("temp").stdout.strip()) == folder:
+            break
     yield folder
     for name, value in saved.items():
         args = ["add", key, "/v", name, "/t", value[0], "/d", value[1], "/f"] if value else \
