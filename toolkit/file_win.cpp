@@ -87,14 +87,6 @@ bool IsHeldOpen(DWORD error) {
            error == ERROR_LOCK_VIOLATION;
 }
 
-}  // namespace
-
-std::wstring WidePath(const std::string& path) {
-    return ToWide(LongPathForm(path));
-}
-
-namespace {
-
 std::wstring FullPath(const std::wstring& path) {
     DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) {
@@ -126,17 +118,6 @@ std::wstring FullPath(const std::wstring& path) {
     longer.resize(len);
     return longer;
 }
-
-}  // namespace
-
-bool SamePath(const std::string& a, const std::string& b) {
-    std::wstring x = ToWide(WithoutLongPrefix(a));
-    std::wstring y = ToWide(WithoutLongPrefix(b));
-    return !x.empty() && CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
-                                              static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
-}
-
-namespace {
 
 // Why the object that handle is open on may not be written as path, or
 // nullptr when it may.
@@ -391,10 +372,6 @@ bool RemoveHeldFolder(HANDLE held, const std::string& folder) {
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr size_t kLongestPath = 32768;
 
 // Wine reports no final path of MAX_PATH characters or more: its call
@@ -426,6 +403,17 @@ std::string FinalPathOnDrive(HANDLE handle) {
 }
 
 }  // namespace
+
+std::wstring WidePath(const std::string& path) {
+    return ToWide(LongPathForm(path));
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::wstring x = ToWide(WithoutLongPrefix(a));
+    std::wstring y = ToWide(WithoutLongPrefix(b));
+    return !x.empty() && CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                              static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
 
 std::string FinalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');

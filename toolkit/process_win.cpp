@@ -96,9 +96,12 @@ bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user, LUID& logon) {
     GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     user.resize(size);
     TOKEN_STATISTICS statistics{};
-    return size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-           GetTokenInformation(token, TokenStatistics, &statistics, sizeof(statistics), &size) &&
-           ((logon = statistics.AuthenticationId), true);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
+        !GetTokenInformation(token, TokenStatistics, &statistics, sizeof(statistics), &size)) {
+        return false;
+    }
+    logon = statistics.AuthenticationId;
+    return true;
 }
 
 // The shell's token is lent only when it is the user's own: the launcher's
@@ -195,10 +198,10 @@ bool StartWithOwnToken(Launch& launch) {
 // CreateProcess is not among the functions that take the long form
 // ("Maximum Path Length Limitation"): no program path of MAX_PATH
 // characters or more, nor a current folder of MAX_PATH less 2 (as
-// SetCurrentDirectory documents); those are
-// given by their short (8.3) names, where the volume keeps them. Each short
-// name is another name of the same entry, in folders held or made only by
-// administrators, so it leads where the long one does.
+// SetCurrentDirectory documents). Those are given by their short (8.3)
+// names, where the volume keeps them: another name of the same entry, in
+// folders held or made only by administrators, so it leads where the long
+// one does.
 std::wstring StartablePath(const std::string& path, size_t limit) {
     std::wstring plain = ToWide(WithoutLongPrefix(path));
     if (plain.size() < limit) {
