@@ -11,10 +11,15 @@ inline constexpr std::string_view kUninstallKeyPrefix =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // Raised by the registry read when "InstallLocation" is unreadable or not a
-// string; during start-up it ends the launcher with an error box.
+// string; during start-up it ends the launcher with an error box. code() is
+// the registry's error (a Win32 error code) for the trace.
 class RegistryError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    RegistryError(const std::string& what, long code) : std::runtime_error(what), code_(code) {}
+    long code() const { return code_; }
+
+private:
+    long code_;
 };
 
 // base + "\Morvik网络\" + product name.

@@ -50,8 +50,8 @@ std::string TextOfRegString(const std::vector<BYTE>& data, DWORD size) {
     return ToUtf8(text);
 }
 
-[[noreturn]] void ThrowReadError() {
-    throw RegistryError("Failed to get data for 'InstallLocation'");
+[[noreturn]] void ThrowReadError(LONG rc) {
+    throw RegistryError("Failed to get data for 'InstallLocation'", rc);
 }
 
 // "" when the value is absent or empty. A value that exists but cannot be
@@ -63,7 +63,7 @@ std::string ReadInstallLocation(HKEY key) {
         return {};
     }
     if (rc != ERROR_SUCCESS) {
-        ThrowReadError();
+        ThrowReadError(rc);
     }
     // The value may grow between the size query and the read; follow it a
     // few times rather than forever.
@@ -83,14 +83,14 @@ std::string ReadInstallLocation(HKEY key) {
             return {};
         }
         if (rc != ERROR_SUCCESS) {
-            ThrowReadError();
+            ThrowReadError(rc);
         }
         if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            throw RegistryError("Invalid data type for 'InstallLocation'");
+            throw RegistryError("Invalid data type for 'InstallLocation'", ERROR_UNSUPPORTED_TYPE);
         }
         return TextOfRegString(data, got < size ? got : size);
     }
-    ThrowReadError();
+    ThrowReadError(ERROR_MORE_DATA);
 }
 
 std::string UninstallLocation(std::string_view productName) {

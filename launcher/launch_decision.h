@@ -1,4 +1,7 @@
 // The launch decision: hand over to the installed Downloader, or update it.
+// Everything here is portable and pure: the facts come from the
+// configuration and the installed version, the one question about the
+// running system (is a Downloader window open?) is asked through a probe.
 #pragma once
 
 #include <optional>
@@ -12,12 +15,19 @@ struct LauncherConfig;
 // the entry named "0", else none.
 std::optional<int> ForceLevel(const LauncherConfig& config, std::string_view installedVersion);
 
+// True when the installed version is at least [forceupdate] latest, both
+// read by ParseVersion: a missing or empty latest reads as 0.0.0.0, so that
+// anything, even nothing installed ("0"), is then up to date.
 bool IsUpToDate(const LauncherConfig& config, std::string_view installedVersion);
+// The installed version's force level (ForceLevel) is 1 or more: update even
+// when a Downloader is running.
 bool IsForcedUpdate(const LauncherConfig& config, std::string_view installedVersion);
+// The force level is 2 or more: run the old version's uninstaller first.
 bool IsUninstallFirst(const LauncherConfig& config, std::string_view installedVersion);
 
 enum class LaunchOutcome { HandOver, Update, UninstallThenUpdate };
 
+// What the decision rests on, gathered once (GatherLaunchFacts).
 struct LaunchFacts {
     bool testMode = false;
     bool upToDate = false;
@@ -28,11 +38,19 @@ struct LaunchFacts {
 // Asked only when the answer matters (not forced, not up to date, no test mode).
 using WindowProbe = bool (*)();
 
+// Outside test mode, an up-to-date Downloader, or a running one that is not
+// forced to update, is handed over to; everything else is updated, after
+// the uninstaller when the force level says so. Test mode always updates.
+// downloaderWindowExists may be null (no Downloader window is assumed).
 LaunchOutcome DecideLaunch(const LaunchFacts& facts, WindowProbe downloaderWindowExists);
 
+// The facts for config and the installed version text ("0": nothing
+// installed, "": a Downloader without a readable version).
 LaunchFacts GatherLaunchFacts(const LauncherConfig& config, std::string_view installedVersion,
                               bool testMode);
 
+// The outcome's name for the trace: "hand over", "update",
+// "uninstall, then update".
 const char* LaunchOutcomeName(LaunchOutcome outcome);
 
 }  // namespace kelto

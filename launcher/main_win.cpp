@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "launcher/dll_search_win.h"
+#include "launcher/installed_downloader.h"
 #include "launcher/startup_win.h"
 #include "toolkit/app_win.h"
 #include "toolkit/preload_win.h"
@@ -39,6 +40,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             // A user who cancelled leaves no download behind.
             EndSetupJobWithTheWindow(*CurrentProgressWindow);
         }
+    } catch (const RegistryError& e) {
+        TraceError(e.what(), static_cast<DWORD>(e.code()));
+        ShowFatalError(e.what());
+        return 1;
     } catch (const std::exception& e) {
         ShowFatalError(e.what());
         return 1;

@@ -60,7 +60,8 @@ inline constexpr int32_t kHttpNoResponse = 0;
 
 // Each read asks for this much, and the transfer pauses this long after
 // every read that delivered data; the pause also bounds how often the
-// progress callback runs.
+// progress callback runs. Both are the system's own values, odd as 16184
+// looks: kept as they are, since the pace of a download depends on them.
 inline constexpr size_t kReadChunk = 16184;
 inline constexpr uint32_t kReadPauseMs = 10;
 

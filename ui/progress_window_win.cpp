@@ -24,6 +24,8 @@ constexpr DWORD kProgressWindowStyle =
 static_assert(kProgressWindowStyle == 0x16CF0000);
 
 constexpr int kProgressRange = 10000;
+// The system's own face name, kept as it is although no font of that name
+// exists: the font mapper picks the face it always has picked.
 constexpr std::string_view kFontFace = "SimSum";
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
 

@@ -77,6 +77,7 @@ TEST_F(InstallLocationValue, OtherTypesRaiseTheTypeError) {
             ADD_FAILURE() << c.name << ": no error, got '" << location << "'";
         } catch (const RegistryError& e) {
             EXPECT_STREQ(e.what(), "Invalid data type for 'InstallLocation'") << c.name;
+            EXPECT_EQ(e.code(), ERROR_UNSUPPORTED_TYPE) << c.name;
         }
     }
 }
