@@ -22,6 +22,15 @@ namespace {
 // launcher passes over on purpose: not typos.
 constexpr std::string_view kIgnoredUiKeys[] = {"border"};
 
+const UiField* FindUiField(std::string_view name) {
+    for (const UiField& field : kUiFields) {
+        if (EqualsIgnoreAsciiCase(field.key, name)) {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
 bool IsIgnoredUiKey(std::string_view name) {
     return std::any_of(std::begin(kIgnoredUiKeys), std::end(kIgnoredUiKeys),
                        [&](std::string_view k) { return EqualsIgnoreAsciiCase(k, name); });
@@ -191,6 +200,7 @@ void CheckUiValue(Checking& c, const std::string& path, const ScannedEntry& e, c
             }
             break;
         case UiKind::kPicture:
+        case UiKind::kKeptPicture:
             if (!e.value.empty() &&
                 ImageFormatForExtension(UrlExtension(e.value)) == ImageFormat::Unknown) {
                 Report(c, path, e.line, Severity::kError,
@@ -336,15 +346,6 @@ void CheckEntries(Checking& c, const std::string& path, const ScannedSection& s)
 }
 
 }  // namespace
-
-const UiField* FindUiField(std::string_view name) {
-    for (const UiField& field : kUiFields) {
-        if (EqualsIgnoreAsciiCase(field.key, name)) {
-            return &field;
-        }
-    }
-    return nullptr;
-}
 
 void CheckFileText(Checking& c, const ScannedFile& file) {
     std::unordered_map<std::string, const ScannedSection*> first;

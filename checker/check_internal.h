@@ -83,9 +83,6 @@ TreeTarget TargetOf(std::string_view url, std::string_view host);
 // The launcher's root URL on the checked server's host.
 std::string DefaultServerRoot(const CheckOptions& options);
 
-// check_ini.cpp: the [ui] field of that name, without regard to ASCII case.
-const UiField* FindUiField(std::string_view name);
-
 // ---- the checks, in the order CheckServerFiles runs them ----
 
 // check_ini.cpp: every section and entry of one scanned file.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <span>
 
@@ -11,6 +12,18 @@ namespace kelto {
 namespace {
 
 // ---- pictures and layout ----
+
+// The [ui] field read into that member of the record, found while compiling:
+// a member that no field reads does not build.
+consteval const UiField& UiFieldOf(std::string LauncherConfig::*text) {
+    return *std::ranges::find(kUiFields, text, &UiField::text);
+}
+
+// A picture the window shows is a part of it gone when missing; the mask is
+// fetched and never used, so a missing one costs a request only.
+Severity MissingPictureSeverity(const UiField& picture) {
+    return picture.kind == UiKind::kKeptPicture ? Severity::kWarning : Severity::kError;
+}
 
 struct PictureSeen {
     bool known = true;     // false: on another host, what it holds is unknown
@@ -51,9 +64,9 @@ std::string UndecodedReason(std::string_view url, std::string_view bytes) {
     return std::string("does not decode as ") + (png ? "PNG" : "JPEG");
 }
 
-PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
+PictureSeen CheckPicture(Checking& c, const UiField& picture) {
     PictureSeen seen;
-    const std::string& url = c.config.*(FindUiField(key)->text);
+    const std::string& url = c.config.*picture.text;
     if (url.empty()) {
         return seen;
     }
@@ -62,8 +75,8 @@ PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
         seen.known = false;  // only its extension could be checked
         return seen;
     }
-    Place at = LocateOr(c, kUiSection, key);
-    std::string name(key);
+    Place at = LocateOr(c, kUiSection, picture.key);
+    std::string name(picture.key);
     if (target.path.empty()) {
         Report(c, at, Severity::kError,
                name + " " + Quote(url) + " names no file inside the server's tree");
@@ -71,7 +84,8 @@ PictureSeen CheckPicture(Checking& c, std::string_view key, Severity missing) {
     }
     TreeFile file = c.read(target.path, kMaxServerFileBytes);
     if (!file.found) {
-        Report(c, at, missing, name + ": " + target.path + " is not on the server");
+        Report(c, at, MissingPictureSeverity(picture),
+               name + ": " + target.path + " is not on the server");
         return seen;
     }
     seen.fetched = true;
@@ -131,6 +145,7 @@ void CheckLayout(Checking& c, const PictureSeen& header, const PictureSeen& clos
         {"status line", l.status, true, "imgHeaderY", true},
     };
     const Size bg = background.size;
+    const std::string_view backgroundKey = UiFieldOf(&LauncherConfig::backgroundImg).key;
     for (const LaidOut& e : elements) {
         const Rect& r = e.rect;
         bool inside =
@@ -144,7 +159,7 @@ void CheckLayout(Checking& c, const PictureSeen& header, const PictureSeen& clos
         if (e.whole) {
             where += " " + std::to_string(r.width) + " by " + std::to_string(r.height);
         }
-        Report(c, at ? *at : LocateOr(c, kUiSection, "backgroundImg"), Severity::kWarning,
+        Report(c, at ? *at : LocateOr(c, kUiSection, backgroundKey), Severity::kWarning,
                std::string(e.what) + " at " + where + " lies outside the " +
                    std::to_string(bg.width) + " by " + std::to_string(bg.height) +
                    " background picture");
@@ -154,11 +169,11 @@ void CheckLayout(Checking& c, const PictureSeen& header, const PictureSeen& clos
 }  // namespace
 
 void CheckSkin(Checking& c) {
-    PictureSeen header = CheckPicture(c, "headerImg", Severity::kError);
-    PictureSeen close = CheckPicture(c, "closeImg", Severity::kError);
-    // The mask is fetched and never used: a missing one costs a request only.
-    CheckPicture(c, "backgroundMask", Severity::kWarning);
-    PictureSeen background = CheckPicture(c, "backgroundImg", Severity::kError);
+    // In the order the launcher fetches them.
+    PictureSeen header = CheckPicture(c, UiFieldOf(&LauncherConfig::headerImg));
+    PictureSeen close = CheckPicture(c, UiFieldOf(&LauncherConfig::closeImg));
+    CheckPicture(c, UiFieldOf(&LauncherConfig::backgroundMask));
+    PictureSeen background = CheckPicture(c, UiFieldOf(&LauncherConfig::backgroundImg));
     CheckLayout(c, header, close, background);
 }
 
