@@ -19,6 +19,10 @@ consteval const UiField& UiFieldOf(std::string LauncherConfig::*text) {
     return *std::ranges::find(kUiFields, text, &UiField::text);
 }
 
+consteval const UiField& UiFieldOf(int LauncherConfig::*number) {
+    return *std::ranges::find(kUiFields, number, &UiField::number);
+}
+
 // A picture the window shows is a part of it gone when missing; the mask is
 // fetched and never used, so a missing one costs a request only.
 Severity MissingPictureSeverity(const UiField& picture) {
@@ -113,8 +117,8 @@ PictureSeen CheckPicture(Checking& c, const UiField& picture) {
 struct LaidOut {
     std::string_view what;
     const Rect& rect;
-    bool whole;            // false: only its top-left corner must lie on the picture
-    std::string_view key;  // the key that places it, for the message's line
+    bool whole;               // false: only its top-left corner must lie on the picture
+    const UiField& placedBy;  // for the message's line
     bool shown;
 };
 
@@ -134,15 +138,18 @@ void CheckLayout(Checking& c, const PictureSeen& header, const PictureSeen& clos
     const LauncherConfig& cfg = c.config;
     ProgressLayout l = LayoutProgressWindow(cfg, skin, {}, background.size.width);
     const LaidOut elements[] = {
-        {"header picture", l.header, true, "imgHeaderX", skin.headerShown},
-        {"close area", l.close, true, "closeX", true},
-        {"minimise area", l.minimize, true, "minimizeX", true},
-        {"caption", l.caption, false, "captionX", !cfg.caption.empty()},
-        {"link 1", l.link1, false, "webLink1X", !cfg.webLink1Text.empty()},
-        {"link 2", l.link2, false, "webLink2X", !cfg.webLink2Text.empty()},
-        {"description line", l.description, true, "imgHeaderY", true},
-        {"progress bar", l.progressBar, true, "imgHeaderY", true},
-        {"status line", l.status, true, "imgHeaderY", true},
+        {"header picture", l.header, true, UiFieldOf(&LauncherConfig::imgHeaderX),
+         skin.headerShown},
+        {"close area", l.close, true, UiFieldOf(&LauncherConfig::closeX), true},
+        {"minimise area", l.minimize, true, UiFieldOf(&LauncherConfig::minimizeX), true},
+        {"caption", l.caption, false, UiFieldOf(&LauncherConfig::captionX), !cfg.caption.empty()},
+        {"link 1", l.link1, false, UiFieldOf(&LauncherConfig::webLink1X),
+         !cfg.webLink1Text.empty()},
+        {"link 2", l.link2, false, UiFieldOf(&LauncherConfig::webLink2X),
+         !cfg.webLink2Text.empty()},
+        {"description line", l.description, true, UiFieldOf(&LauncherConfig::imgHeaderY), true},
+        {"progress bar", l.progressBar, true, UiFieldOf(&LauncherConfig::imgHeaderY), true},
+        {"status line", l.status, true, UiFieldOf(&LauncherConfig::imgHeaderY), true},
     };
     const Size bg = background.size;
     const std::string_view backgroundKey = UiFieldOf(&LauncherConfig::backgroundImg).key;
@@ -154,7 +161,7 @@ void CheckLayout(Checking& c, const PictureSeen& header, const PictureSeen& clos
         if (!e.shown || inside) {
             continue;
         }
-        std::optional<Place> at = Locate(c, kUiSection, e.key);
+        std::optional<Place> at = Locate(c, kUiSection, e.placedBy.key);
         std::string where = "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ")";
         if (e.whole) {
             where += " " + std::to_string(r.width) + " by " + std::to_string(r.height);
