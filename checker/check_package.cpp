@@ -9,7 +9,6 @@
 
 #include "checker/check_internal.h"
 #include "launcher/version.h"
-#include "toolkit/text.h"
 #include "transfer/package_check.h"
 
 namespace kelto {
@@ -173,69 +172,80 @@ void ReportVerdict(Checking& c, PackageVerdict verdict, const std::string& path,
     }
 }
 
-}  // namespace
-
-void CheckPackage(Checking& c) {
-    std::optional<ForceEntry> urlEntry = FindEntry(c.config, "url");
-    std::string url = urlEntry ? urlEntry->value : DefaultSetupUrl(DefaultServerRoot(c.options));
-    Place at = urlEntry ? LocateOr(c, kForceUpdateSection, "url") : FallbackPlace(c);
-    std::optional<ForceEntry> latest = FindEntry(c.config, "latest");
-    std::string latestName = latest ? latest->value : std::string();
-    PackageChecks checks = PackageChecksFor(c.config);
-    KeyRead key = ReadReleaseKey(c);
+// What the server publishes about the latest version, said before any
+// package is read.
+void CheckPublished(Checking& c, bool hasLatest, const PackageChecks& checks, ReleaseKeyState key) {
+    const std::string& latest = checks.version;
     // A malformed latest is reported where it is written; that it names
     // none of the published versions follows from it.
-    if (latest && FormatVersion(ParseVersion(latestName)) == latestName) {
-        CheckListCoversLatest(c, kMd5Section, c.config.md5, latestName);
-        CheckListCoversLatest(c, kSha256Section, c.config.sha256, latestName);
-        CheckListCoversLatest(c, kSignatureSection, c.config.signature, latestName);
+    if (hasLatest && FormatVersion(ParseVersion(latest)) == latest) {
+        CheckListCoversLatest(c, kMd5Section, c.config.md5, latest);
+        CheckListCoversLatest(c, kSha256Section, c.config.sha256, latest);
+        CheckListCoversLatest(c, kSignatureSection, c.config.signature, latest);
     }
     // Without a key the launcher ignores a signature; one that a keyed
     // launcher could not even read is still worth saying.
-    if (key.key.state == ReleaseKeyState::kNone && !checks.signature.empty()) {
+    if (key == ReleaseKeyState::kNone && !checks.signature.empty()) {
         std::optional<std::vector<uint8_t>> der = DecodeBase64(checks.signature);
         if (!der || !EcdsaSignatureFromDer(*der)) {
-            ReportVerdict(c, PackageVerdict::kSignatureMalformed, {}, {}, latestName);
+            ReportVerdict(c, PackageVerdict::kSignatureMalformed, {}, {}, latest);
         }
     }
-    bool checked = PackageNeedsCheck(checks, key.key.state);
+}
+
+struct PackageFile {
+    Place at;          // where its URL is written, or where the default stands
+    std::string path;  // relative to the tree's root
+    TreeFile file;
+};
+
+// The Setup package the launcher downloads, when it is a file of this tree;
+// why it is not is reported. checked: the launcher would check the package.
+std::optional<PackageFile> ReadPackage(Checking& c, bool checked, ReleaseKeyState key) {
+    std::optional<ForceEntry> urlEntry = FindEntry(c.config, "url");
+    std::string url = urlEntry ? urlEntry->value : DefaultSetupUrl(DefaultServerRoot(c.options));
+    Place at = urlEntry ? LocateOr(c, kForceUpdateSection, "url") : FallbackPlace(c);
     TreeTarget target = TargetOf(url, c.options.serverHost);
     if (!target.onServer) {
-        if (checked && key.key.state != ReleaseKeyState::kMalformed) {
+        if (checked && key != ReleaseKeyState::kMalformed) {
             Report(c, at, Severity::kWarning,
                    "the Setup package " + Quote(url) +
                        " is not on this server; its digests and signature are not checked");
         }
-        return;
+        return std::nullopt;
     }
     if (target.path.empty()) {
         Report(c, at, Severity::kError,
                "the Setup package URL " + Quote(url) + " names no file inside the server's tree");
-        return;
+        return std::nullopt;
     }
     TreeFile file = c.read(target.path, kMaxPackageBytes);
     if (!file.found) {
         Report(c, at, Severity::kError,
                "the Setup package " + target.path + " is not on the server");
-        return;
+        return std::nullopt;
     }
-    // Without a latest entry the launcher never downloads: nothing to judge.
-    if (!checked || !latest) {
-        return;
-    }
-    if (file.size > kMaxPackageBytes) {
-        Report(c, at, Severity::kWarning,
-               "the Setup package " + target.path + " is larger than " + MibText(kMaxPackageBytes) +
-                   "; not checked here");
+    return PackageFile{std::move(at), std::move(target.path), std::move(file)};
+}
+
+// The package's digests and signature against what the server publishes for
+// the latest version, as the launcher judges them after the download.
+void JudgePackageFile(Checking& c, const PackageChecks& checks, const KeyRead& key,
+                      const PackageFile& package) {
+    const std::string& latest = checks.version;
+    if (package.file.size > kMaxPackageBytes) {
+        Report(c, package.at, Severity::kWarning,
+               "the Setup package " + package.path + " is larger than " +
+                   MibText(kMaxPackageBytes) + "; not checked here");
         return;
     }
     DigestNeeds needs = DigestsNeeded(checks, key.key.state);
     PackageDigests digests;
     if (needs.md5) {
-        digests.md5 = DigestOf<16>(EVP_md5(), file.bytes);
+        digests.md5 = DigestOf<16>(EVP_md5(), package.file.bytes);
     }
     if (needs.sha256) {
-        digests.sha256 = DigestOf<32>(EVP_sha256(), file.bytes);
+        digests.sha256 = DigestOf<32>(EVP_sha256(), package.file.bytes);
     }
     std::optional<EcdsaSignature> signature;
     PackageVerdict verdict = JudgePackage(
@@ -248,13 +258,28 @@ void CheckPackage(Checking& c) {
     if (verdict == PackageVerdict::kSignatureMismatch && signature) {
         if (std::optional<std::string> other =
                 SignedVersion(c.config, key.der, *signature, digests.sha256)) {
-            Report(c, LocateOr(c, kSignatureSection, latestName), Severity::kError,
-                   "signature for " + Quote(latestName) + " is a signature for version " +
+            Report(c, LocateOr(c, kSignatureSection, latest), Severity::kError,
+                   "signature for " + Quote(latest) + " is a signature for version " +
                        Quote(*other) + "; a launcher built with this key refuses the package");
             return;
         }
     }
-    ReportVerdict(c, verdict, target.path, digests, latestName);
+    ReportVerdict(c, verdict, package.path, digests, latest);
+}
+
+}  // namespace
+
+void CheckPackage(Checking& c) {
+    bool hasLatest = FindEntry(c.config, "latest").has_value();
+    PackageChecks checks = PackageChecksFor(c.config);  // for the latest version
+    KeyRead key = ReadReleaseKey(c);
+    CheckPublished(c, hasLatest, checks, key.key.state);
+    bool checked = PackageNeedsCheck(checks, key.key.state);
+    std::optional<PackageFile> package = ReadPackage(c, checked, key.key.state);
+    // Without a latest entry the launcher never downloads: nothing to judge.
+    if (package && checked && hasLatest) {
+        JudgePackageFile(c, checks, key, *package);
+    }
 }
 
 }  // namespace kelto
