@@ -88,7 +88,8 @@ std::string DefaultServerRoot(const CheckOptions& options);
 // check_ini.cpp: every section and entry of one scanned file.
 void CheckFileText(Checking& c, const ScannedFile& file);
 
-// check_ini.cpp: the merged record names a latest version at all.
+// check_ini.cpp: the launcher finds a configuration file, and the merged
+// record names a latest version.
 void CheckLatestPresent(Checking& c);
 
 // check_skin.cpp: the skin pictures the launcher fetches, and the progress
