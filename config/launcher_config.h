@@ -73,7 +73,8 @@ enum class UiKind {
     kText,         // shown or held as written
     kNumber,       // a position or size, read by ParseLeadingInt
     kColor,        // "#rrggbb", read by parseColor
-    kPicture,      // URL of a skin picture, decoded by its extension
+    kPicture,      // URL of a skin picture the window shows, decoded by its extension
+    kKeptPicture,  // the same, fetched and kept, never applied: the window stays a rectangle
     kLink,         // opened in the browser when clicked
     kDescription,  // format given the game's name (%s)
     kProgress,     // format given the speed text (%s) and the remaining seconds (%d)
@@ -92,7 +93,7 @@ inline constexpr UiField kUiFields[] = {
     {"headerImg", UiKind::kPicture, &LauncherConfig::headerImg},
     {"headerurl", UiKind::kLink, &LauncherConfig::headerurl},
     {"backgroundImg", UiKind::kPicture, &LauncherConfig::backgroundImg},
-    {"backgroundMask", UiKind::kPicture, &LauncherConfig::backgroundMask},
+    {"backgroundMask", UiKind::kKeptPicture, &LauncherConfig::backgroundMask},
     {"closeImg", UiKind::kPicture, &LauncherConfig::closeImg},
     // Loaded and held, never fetched: any text will do.
     {"minimizeImg", UiKind::kText, &LauncherConfig::minimizeImg},
