@@ -127,6 +127,8 @@ BROKEN = [
      "its extension '.png?v=2'", 2),
     ("picture missing", REFERENCE, {"/kelto2/mvdown.png": None}, (), "@headerImg",
      "kelto2/mvdown.png is not on the server", 2),
+    ("mask missing: a warning", REFERENCE, {"/kelto2/backgroundmask.png": None}, (),
+     "@backgroundMask", "kelto2/backgroundmask.png is not on the server", 1),
     ("picture broken", REFERENCE, {"/kelto2/background.png": b"not a picture"}, (),
      "@backgroundImg=", "kelto2/background.png does not decode as PNG", 2),
     ("picture too large", REFERENCE, {"/kelto2/mvdown.png": png_header_only(9000, 70)}, (),
