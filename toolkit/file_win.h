@@ -1,10 +1,7 @@
-// The file helpers of the Win32 layer: existence, temporary names, opens
-// that follow no link, private folders and a file that appears at its path
-// only once it is whole.
+// The file helpers of the Win32 layer: existence, temporary names, paths
+// as the system compares them and opens that follow no link.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "toolkit/handles_win.h"
@@ -52,73 +49,16 @@ enum class FileKind { kFile, kFolder };
 [[nodiscard]] FileHandle OpenUnredirected(const std::string& path, DWORD access, DWORD share,
                                           DWORD disposition, FileKind kind = FileKind::kFile);
 
-// A folder made anew for one task, that only Administrators and SYSTEM may
-// read or change: files the elevated launcher writes there and then runs
-// cannot be swapped by another program of the user in between. The handle
-// is held without delete sharing, so that nobody renames the folder away
-// and puts one of their own in its place while it is in use.
-struct PrivateFolder {
-    std::string path;   // its final path, no trailing '\'; "" when none could be made
-    FileHandle handle;  // close it before the folder is removed
-};
+// Why the object that handle is open on may not be written as path (the
+// refusals OpenUnredirected lists), or nullptr when it may.
+const char* LinkRefusal(HANDLE handle, const std::string& path, FileKind kind);
 
-// Makes a new folder in parent (with or without its trailing '\'), named
-// by prefix and random digits from the system's generator, below the
-// parent's final path: a junction on the way is followed once, here, and
-// the folder's path never goes through it again. An existing folder of
-// that name is never taken over: whoever made it chose its permissions.
-// None is made where the parent's volume keeps no access control lists
-// (FAT, exFAT): a folder there would be open to everybody.
-[[nodiscard]] PrivateFolder CreatePrivateFolder(const std::string& parent,
-                                                const std::string& prefix);
+// path made full as GetFullPathName makes it, its 8.3 names in their long
+// form where the path has any; "" when it has no full form.
+std::wstring FullPath(const std::wstring& path);
 
-// Removes the folders in parent named as CreatePrivateFolder names them
-// with prefix (IsRunFolderName) that nobody holds: those of runs that were
-// ended before they could tidy up. A folder that a run holds, and the
-// files that another program holds open, stay.
-void RemoveAbandonedFolders(const std::string& parent, const std::string& prefix);
-
-// Deletes the files directly in folder, then the folder itself when it is
-// empty, all through a handle that holds the folder: a link put in its
-// place is refused, and a link inside is deleted, not what it leads to.
-// What another program holds open stays. True when the folder is gone.
-bool RemoveFolderAndFiles(const std::string& folder);
-
-// Writes a file beside its target ("<target>.part") and puts it in the
-// target's place only when Commit is called, so that an interrupted write
-// never leaves half a file where a whole one is expected. Whatever happens,
-// the ".part" file is gone when this goes. Neither file is reached through
-// a link: the target's folder is held as OpenUnredirected opens it, the
-// staging file is made new, and the target is replaced by name, never
-// written through, except as Commit says.
-class StagedFile {
-public:
-    explicit StagedFile(const std::string& target);
-    ~StagedFile();
-    StagedFile(const StagedFile&) = delete;
-    StagedFile& operator=(const StagedFile&) = delete;
-
-    [[nodiscard]] bool Write(const void* data, size_t size);
-    // Empties the staging file: what follows is written from its start.
-    [[nodiscard]] bool Rewind();
-    // Makes another file of the same folder the target: what is written so
-    // far stays, in the same staging file. False (and nothing changed) for a
-    // target in any other folder.
-    [[nodiscard]] bool Retarget(const std::string& target);
-    // Moves the written file over the target. When another program holds
-    // the target open without delete sharing, the move is refused: the
-    // target is then overwritten in place, as far as that program's sharing
-    // allows, and only when it is a plain file of one link of at most
-    // kMaxServerFileBytes. That is all or nothing as far as the system
-    // allows: a write that fails midway puts the old bytes and length back,
-    // and Commit returns false.
-    [[nodiscard]] bool Commit();
-
-private:
-    std::string target_;
-    std::string staging_;
-    FileHandle folder_;
-    FileHandle file_;
-};
+// The object handle is open on (with delete access) goes when its last
+// handle closes; a folder only when it is empty by then.
+bool MarkForDeletion(HANDLE handle);
 
 }  // namespace kelto

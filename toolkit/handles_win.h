@@ -108,6 +108,11 @@ struct BcryptKeyTraits : NullInvalidTraits<BCRYPT_KEY_HANDLE> {
     static void Close(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
 };
 
+// The environment block GetEnvironmentStringsW hands out.
+struct EnvironmentBlockTraits : NullInvalidTraits<wchar_t*> {
+    static void Close(wchar_t* h) { FreeEnvironmentStringsW(h); }
+};
+
 // GDI objects the program made (fonts, bitmaps, brushes).
 template <typename T>
 struct GdiObjectTraits : NullInvalidTraits<T> {
@@ -128,6 +133,7 @@ using ThreadHandle = OwnedHandle<KernelHandleTraits>;
 using TokenHandle = OwnedHandle<KernelHandleTraits>;
 using JobHandle = OwnedHandle<KernelHandleTraits>;
 using EventHandle = OwnedHandle<KernelHandleTraits>;
+using EnvironmentBlock = OwnedHandle<EnvironmentBlockTraits>;
 template <typename T>
 using LocalMemory = OwnedHandle<LocalMemoryTraits<T>>;
 using BcryptAlgorithm = OwnedHandle<BcryptAlgorithmTraits>;

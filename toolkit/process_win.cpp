@@ -72,9 +72,16 @@ struct Launch {
     std::wstring environment;  // a block for CREATE_UNICODE_ENVIRONMENT; "" the launcher's
     STARTUPINFOW startup{};
     DWORD flags = 0;
-    PROCESS_INFORMATION process{};
-    DWORD error = 0;  // of the last way that failed
+    ProcessHandle process;  // of the start that worked
+    ThreadHandle thread;    // its first thread
+    DWORD error = 0;        // of the last way that failed
 };
+
+// Owns what a start returned, the moment it returns.
+void Adopt(Launch& launch, const PROCESS_INFORMATION& started) {
+    launch.process = ProcessHandle(started.hProcess);
+    launch.thread = ThreadHandle(started.hThread);
+}
 
 bool Failed(Launch& launch, const char* step) {
     launch.error = GetLastError();
@@ -162,11 +169,13 @@ bool StartWithShellToken(Launch& launch, HANDLE userToken) {
     if (!primary.IsValid()) {
         return false;
     }
+    PROCESS_INFORMATION started{};
     if (!CreateProcessWithTokenW(primary.Get(), 0, launch.exe.c_str(), launch.commandLine.data(),
                                  launch.flags, EnvironmentOf(launch), CurrentFolderOf(launch),
-                                 &launch.startup, &launch.process)) {
+                                 &launch.startup, &started)) {
         return Failed(launch, "start with the shell's token");
     }
+    Adopt(launch, started);
     return true;
 }
 
@@ -178,20 +187,24 @@ bool StartWithLinkedToken(Launch& launch, HANDLE userToken) {
                           primary.Put())) {
         return Failed(launch, "copy the linked token");
     }
+    PROCESS_INFORMATION started{};
     if (!CreateProcessAsUserW(primary.Get(), launch.exe.c_str(), launch.commandLine.data(), nullptr,
                               nullptr, FALSE, launch.flags, EnvironmentOf(launch),
-                              CurrentFolderOf(launch), &launch.startup, &launch.process)) {
+                              CurrentFolderOf(launch), &launch.startup, &started)) {
         return Failed(launch, "start with the linked token");
     }
+    Adopt(launch, started);
     return true;
 }
 
 bool StartWithOwnToken(Launch& launch) {
+    PROCESS_INFORMATION started{};
     if (!CreateProcessW(launch.exe.c_str(), launch.commandLine.data(), nullptr, nullptr, FALSE,
                         launch.flags, EnvironmentOf(launch), CurrentFolderOf(launch),
-                        &launch.startup, &launch.process)) {
+                        &launch.startup, &started)) {
         return Failed(launch, "start with the launcher's token");
     }
+    Adopt(launch, started);
     return true;
 }
 
@@ -221,11 +234,11 @@ std::wstring StartablePath(const std::string& path, size_t limit) {
 // The launcher's environment with TMP and TEMP set to folder, as a block.
 std::wstring EnvironmentWithTempBlock(const std::string& folder) {
     std::vector<std::string> entries;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-        for (const wchar_t* at = block; *at != L'\0'; at += wcslen(at) + 1) {
+    EnvironmentBlock block(GetEnvironmentStringsW());
+    if (block.IsValid()) {
+        for (const wchar_t* at = block.Get(); *at != L'\0'; at += wcslen(at) + 1) {
             entries.push_back(ToUtf8(at));
         }
-        FreeEnvironmentStringsW(block);
     }
     std::wstring environment;
     for (const std::string& entry : EnvironmentWithTemp(std::move(entries), folder)) {
@@ -341,6 +354,44 @@ bool StartWithUserRights(Launch& launch, HANDLE userToken, const std::string& ex
     return false;
 }
 
+// The job whose processes a wait covers, when the wait covers the processes
+// the program starts; invalid otherwise or when none could be made.
+JobHandle JobFor(const ProcessStart& start) {
+    JobHandle job;
+    if (start.waitMs > 0 && start.waitForItsProcesses) {
+        job = JobHandle(CreateJobObjectW(nullptr, nullptr));
+        if (!job.IsValid()) {
+            LogLastError("make a job");
+        }
+    }
+    return job;
+}
+
+// Starts with the user's rights or the launcher's own; false when it did
+// not start.
+bool Start(Launch& launch, bool userRights, HANDLE userToken, const std::string& exe) {
+    if (userRights) {
+        return StartWithUserRights(launch, userToken, exe);
+    }
+    bool started = StartWithOwnToken(launch);
+    TraceStep((started ? "started with the launcher's token: " : "not started: ") + exe);
+    return started;
+}
+
+// Puts the suspended program into job and lets it run. Before Windows 8 a
+// process belongs to one job at most, and one started from a job starts in
+// it: for a launcher in a job this fails (ERROR_ACCESS_DENIED), the job is
+// closed and the wait finds its processes by parent id.
+void PutIntoJob(Launch& launch, JobHandle& job) {
+    if (!AssignProcessToJobObject(job.Get(), launch.process.Get())) {
+        LogLastError("put the program into its job");
+        job.Close();
+    }
+    if (ResumeThread(launch.thread.Get()) == static_cast<DWORD>(-1)) {
+        LogLastError("resume the program");
+    }
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const ProcessStart& start) {
@@ -350,47 +401,23 @@ ProcessResult RunProcess(const ProcessStart& start) {
     bool userRights = NeedsUserRights(start, userToken.Get(), held);
     const std::string exe = held.path.empty() ? start.exe : held.path;
     Launch launch = LaunchFor(start, exe);
-
     // Suspended until it is in the job, so that nothing it starts escapes.
-    JobHandle job;
-    if (start.waitMs > 0 && start.waitForItsProcesses) {
-        job = JobHandle(CreateJobObjectW(nullptr, nullptr));
-        if (!job.IsValid()) {
-            LogLastError("make a job");
-        }
-    }
+    JobHandle job = JobFor(start);
     launch.flags |= job.IsValid() ? CREATE_SUSPENDED : 0;
-
-    bool started = false;
-    if (userRights) {
-        started = StartWithUserRights(launch, userToken.Get(), exe);
-    } else {
-        started = StartWithOwnToken(launch);
-        TraceStep((started ? "started with the launcher's token: " : "not started: ") + exe);
-    }
+    bool started = Start(launch, userRights, userToken.Get(), exe);
     held = HeldProgram{};
     if (!started) {
         // The shell's way may fail before any call reports an error.
         result.error = launch.error != 0 ? launch.error : ERROR_ACCESS_DENIED;
         return result;
     }
-    ProcessHandle process(launch.process.hProcess);
-    ThreadHandle thread(launch.process.hThread);
     result.started = true;
     if (job.IsValid()) {
-        // Before Windows 8 a process belongs to one job at most, and one
-        // started from a job starts in it: for a launcher in a job this fails
-        // (ERROR_ACCESS_DENIED) and the wait finds its processes by parent id.
-        if (!AssignProcessToJobObject(job.Get(), process.Get())) {
-            LogLastError("put the program into its job");
-            job.Close();
-        }
-        if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
-            LogLastError("resume the program");
-        }
+        PutIntoJob(launch, job);
     }
     if (start.waitMs > 0) {
-        WaitAndEnd(process.Get(), job.Get(), start.waitForItsProcesses, start.waitMs, result);
+        WaitAndEnd(launch.process.Get(), job.Get(), start.waitForItsProcesses, start.waitMs,
+                   result);
     }
     return result;
 }

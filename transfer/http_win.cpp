@@ -5,8 +5,8 @@
 #include <exception>
 #include <vector>
 
-#include "toolkit/file_win.h"
 #include "toolkit/handles_win.h"
+#include "toolkit/staged_file_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
 #include "transfer/http_internal.h"

@@ -2,6 +2,7 @@
 
 #include "toolkit/file_win.h"
 #include "toolkit/log_win.h"
+#include "toolkit/private_folder_win.h"
 #include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"

@@ -1,10 +1,8 @@
 #include "transfer/setup_job_win.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <atomic>
-#include <initializer_list>
 #include <set>
 #include <stdexcept>
 
@@ -12,6 +10,7 @@
 
 #include "toolkit/file_win.h"
 #include "toolkit/path.h"
+#include "toolkit/private_folder_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "test_release_key.h"
@@ -160,80 +159,6 @@ protected:
     std::set<std::string> tempBefore_;
     std::unique_ptr<ScopedCurrentFolder> current_;
 };
-
-// Wine keeps of a descriptor only what Unix permissions can say, and
-// reports the owner in place of the Administrators.
-bool UnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-std::string FolderDacl(const std::string& folder) {
-    char descriptor[4096];
-    DWORD size = 0;
-    wchar_t* text = nullptr;
-    if (!GetFileSecurityW(ToWide(folder).c_str(), DACL_SECURITY_INFORMATION, descriptor,
-                          sizeof(descriptor), &size) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        return "unreadable";
-    }
-    std::string dacl = ToUtf8(text);
-    LocalFree(text);
-    return dacl;
-}
-
-TEST(SetupJobFolder, OnlyAdministratorsAndSystem) {
-    std::string parent = ScratchFolder("private-folder");
-    PrivateFolder a = CreatePrivateFolder(parent, "kelto2-test-");
-    PrivateFolder b = CreatePrivateFolder(parent + "\\", "kelto2-test-");
-    ASSERT_FALSE(a.path.empty());
-    EXPECT_NE(a.path, b.path);
-    std::string dacl = FolderDacl(a.path);
-    if (UnderWine()) {
-        for (const char* others : {";;;WD)", ";;;BU)", ";;;AU)", ";;;IU)"}) {
-            EXPECT_EQ(dacl.find(others), std::string::npos) << dacl;
-        }
-    } else {
-        EXPECT_EQ(dacl, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
-    }
-    EXPECT_FALSE(MoveFileW(ToWide(a.path).c_str(), ToWide(parent + "\\moved").c_str()))
-        << "renamed while in use";
-    ASSERT_TRUE(WriteBytes(a.path + "\\mvs1.tmp", ""));
-    a.handle.Close();
-    EXPECT_TRUE(RemoveFolderAndFiles(a.path));
-    EXPECT_FALSE(PathExists(a.path));
-    EXPECT_TRUE(CreatePrivateFolder(parent + "\\missing", "x").path.empty());
-    b.handle.Close();
-    RemoveTree(parent);
-}
-
-// Names come from the system's generator: nothing of the process, the
-// time or an earlier name lets anybody make them beforehand.
-TEST(SetupJobFolder, NamesAreRandomAndHeldOnesStay) {
-    const std::string prefix(kSetupFolderPrefix);
-    std::string parent = ScratchFolder("folder-names");
-    PrivateFolder held = CreatePrivateFolder(parent, prefix);
-    std::string previous = held.path;
-    for (int i = 0; i < 8; ++i) {
-        PrivateFolder ended = CreatePrivateFolder(parent, prefix);
-        std::string name = ended.path.substr(ended.path.rfind('\\') + 1);
-        ASSERT_EQ(name.size(), prefix.size() + 32) << name;
-        // Two random names agree in about 2 of their 32 digits.
-        int same = 0;
-        for (size_t k = prefix.size(); k < name.size(); ++k) {
-            same += name[k] == previous[previous.size() - name.size() + k] ? 1 : 0;
-        }
-        EXPECT_LT(same, 12) << name << " after " << previous;
-        previous = ended.path;
-    }
-    ASSERT_TRUE(MakeFolders(parent + "\\" + prefix + "other"));
-    RemoveAbandonedFolders(parent, prefix);
-    EXPECT_TRUE(PathExists(held.path));
-    EXPECT_FALSE(PathExists(previous));
-    EXPECT_TRUE(PathExists(parent + "\\" + prefix + "other"));
-    held.handle.Close();
-    RemoveTree(parent);
-}
 
 TEST_F(SetupJobTest, AttemptsAndFallBack) {
     const std::string ok = Url("/canned/ok?size=333");
