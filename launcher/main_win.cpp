@@ -31,15 +31,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     PreloadSystemLibraries();
     RegisterSkinImageTypes();
-    // An error that escapes start-up ends the run with a report and code 1.
+    // An error that escapes start-up ends the run with a report and code 1;
+    // a progress window that could not be made, with the trace and code 1.
     try {
         Application& app = CreateApplication(std::string(kApplicationCaption));
         CurrentProgressWindow = StartUp(app);
-        if (CurrentProgressWindow) {
-            RunMessageLoop(app);
-            // A user who cancelled leaves no download behind.
-            EndSetupJobWithTheWindow(*CurrentProgressWindow);
+        if (!CurrentProgressWindow) {
+            return 1;
         }
+        RunMessageLoop(app);
+        // A user who cancelled leaves no download behind.
+        EndSetupJobWithTheWindow(*CurrentProgressWindow);
     } catch (const RegistryError& e) {
         TraceError(e.what(), static_cast<DWORD>(e.code()));
         ShowFatalError(e.what());

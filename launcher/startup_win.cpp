@@ -80,7 +80,9 @@ ProgressWindow* StartUp(Application& app) {
     }
     window.HandOver = &HandOverAfterSetup;
     TraceStep("building the window");
-    BuildProgressWindow(window, app);
+    if (!BuildProgressWindow(window, app)) {
+        return nullptr;
+    }
     TraceStep("window built");
     LoadSkin(window);
     SetTitle(window.Window, config.caption);

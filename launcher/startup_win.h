@@ -7,7 +7,8 @@ struct Application;
 struct ProgressWindow;
 
 // Either ends the process (hand-over) or returns the built progress window
-// for the message loop to show.
+// for the message loop to show; null when the window could not be made
+// (traced), and then nothing was started.
 ProgressWindow* StartUp(Application& app);
 
 }  // namespace kelto

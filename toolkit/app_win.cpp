@@ -1,8 +1,9 @@
 #include "toolkit/app_win.h"
 
-#include <memory>
+#include <utility>
 
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 
 namespace kelto {
 
@@ -10,27 +11,39 @@ namespace {
 
 constexpr wchar_t kApplicationClass[] = L"TKelto2Application";
 
-std::unique_ptr<Application> gApplication;
+// Deleted only when replaced: a static destructor at exit would destroy the
+// windows while the setup job's worker may still address them.
+Application* gApplication = nullptr;
 
 // Closing the application window from its taskbar button is a close
 // request to the main window, which may refuse it; closing the owner
-// directly would destroy the main window unasked.
+// directly would destroy the main window unasked. With no main window to
+// ask, the window goes by itself, and the object lets go of it.
 LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    const Application* app = TheApplication();
-    if (msg == WM_CLOSE && app && app->window == hwnd && app->mainWindow) {
+    Application* app = TheApplication();
+    bool ours = app && app->window.Get() == hwnd;
+    if (msg == WM_CLOSE && ours && app->mainWindow) {
         PostMessageW(app->mainWindow, WM_CLOSE, 0, 0);
         return 0;
+    }
+    if (msg == WM_NCDESTROY && ours) {
+        (void)app->window.Release();
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-HWND MakeApplicationWindow(const std::string& caption) {
+WindowHandle MakeApplicationWindow(const std::string& caption) {
     HINSTANCE instance = RegisterTopLevelClass(kApplicationClass, ApplicationProc);
     // Without WS_THICKFRAME a popup keeps the 0 by 0 it is made with.
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
-    return CreateWindowExW(0, kApplicationClass, ToWide(caption).c_str(), style,
-                           GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0,
-                           0, nullptr, nullptr, instance, nullptr);
+    std::wstring title = ToWide(caption);
+    HWND made = CreateWindowExW(
+        0, kApplicationClass, title.c_str(), style, GetSystemMetrics(SM_CXSCREEN) / 2,
+        GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance, nullptr);
+    if (!made) {
+        LogLastError("create the application window");
+    }
+    return WindowHandle(made);
 }
 
 }  // namespace
@@ -49,29 +62,32 @@ HINSTANCE RegisterTopLevelClass(const wchar_t* className, WNDPROC procedure) {
 }
 
 Application& CreateApplication(std::string caption) {
-    if (gApplication && gApplication->window) {
-        DestroyWindow(gApplication->window);
+    // The old window goes while its object is still the application: a
+    // main window among those it owns ends the message loop as it goes.
+    if (gApplication) {
+        gApplication->window.Close();
     }
-    gApplication = std::make_unique<Application>();
-    gApplication->caption = std::move(caption);
-    return *gApplication;
+    auto* app = new Application();
+    app->caption = std::move(caption);
+    delete std::exchange(gApplication, app);
+    return *app;
 }
 
 HWND ApplicationWindow(Application& app) {
-    if (!app.window) {
+    if (!app.window.IsValid()) {
         app.window = MakeApplicationWindow(app.caption);
     }
-    return app.window;
+    return app.window.Get();
 }
 
 Application* TheApplication() {
-    return gApplication.get();
+    return gApplication;
 }
 
 int RunMessageLoop(Application& app) {
     if (app.mainWindow && !IsWindowVisible(app.mainWindow)) {
-        if (app.window) {
-            ShowWindow(app.window, SW_SHOWNOACTIVATE);
+        if (app.window.IsValid()) {
+            ShowWindow(app.window.Get(), SW_SHOWNOACTIVATE);
         }
         ShowWindow(app.mainWindow, SW_SHOW);
     }
@@ -84,18 +100,18 @@ int RunMessageLoop(Application& app) {
 }
 
 bool IsApplicationMinimized(const Application& app) {
-    return app.window && IsIconic(app.window);
+    return app.window.IsValid() && IsIconic(app.window.Get());
 }
 
 void MinimizeApplicationWindow(Application& app) {
-    if (app.window) {
-        ShowWindow(app.window, SW_SHOWMINNOACTIVE);
+    if (app.window.IsValid()) {
+        ShowWindow(app.window.Get(), SW_SHOWMINNOACTIVE);
     }
 }
 
 void MoveApplicationWindow(Application& app, int left, int top) {
-    if (app.window) {
-        SetWindowPos(app.window, nullptr, left, top, 0, 0,
+    if (app.window.IsValid()) {
+        SetWindowPos(app.window.Get(), nullptr, left, top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }

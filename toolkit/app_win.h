@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "toolkit/handles_win.h"
+
 namespace kelto {
 
 struct Application {
@@ -15,16 +17,21 @@ struct Application {
     // button stands for the program, and minimising it takes the owned
     // windows off the screen with it. Made with the first top-level window:
     // a run that hands over shows nothing and should not pay for it.
-    HWND window = nullptr;
+    // Destroyed when the application object is replaced; let go of when it
+    // goes by itself (closed while there is no main window).
+    WindowHandle window;
     // Destroying the main window ends the message loop.
     HWND mainWindow = nullptr;
 };
 
 // Replaces the application object of the process (and destroys the window
-// of the one before, with every window it owns).
+// of the one before, with every window it owns). The object is never
+// destroyed at exit: its window goes with the process.
 Application& CreateApplication(std::string caption);
 Application* TheApplication();
-// The application's window, made at the first call.
+// The application's window, made at the first call. Null, with the error
+// traced, when it cannot be made (the next call tries again): top-level
+// windows are then made without an owner.
 HWND ApplicationWindow(Application& app);
 
 // Registers a class for the toolkit's top-level windows (standard icon and

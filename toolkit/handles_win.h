@@ -1,6 +1,8 @@
-// Owning wrappers for the Win32 handles the launcher holds: one owner each,
-// closed exactly once, movable, never copied. One template; a trait per
-// kind of handle says what its invalid value is and how it is closed.
+// Owning wrappers for the Win32 handles the launcher holds, and for what it
+// takes for a while and must give back (a window's DC, a selection, a paint
+// cycle): one owner each, closed exactly once, movable, never copied. One
+// template; a trait per kind of handle says what its invalid value is and
+// how it is closed.
 #pragma once
 
 #include <windows.h>
@@ -124,6 +126,58 @@ struct MemoryDcTraits : NullInvalidTraits<HDC> {
     static void Close(HDC h) { DeleteDC(h); }
 };
 
+// Windows the program made. A window may also go without its owner (its own
+// close, the end of the window that owns it): the record that holds it then
+// lets go of it at WM_NCDESTROY, so that it is never destroyed twice.
+struct WindowTraits : NullInvalidTraits<HWND> {
+    static void Close(HWND h) { DestroyWindow(h); }
+};
+
+// A window's DC from GetDC, given back by ReleaseDC.
+struct WindowDcTraits {
+    struct Handle {
+        HWND window = nullptr;
+        HDC dc = nullptr;
+    };
+    static Handle Invalid() { return {}; }
+    static bool IsValid(const Handle& h) { return h.dc != nullptr; }
+    static void Close(const Handle& h) { ReleaseDC(h.window, h.dc); }
+};
+
+// An object selected into a DC: closing selects back the one it replaced.
+struct GdiSelectionTraits {
+    struct Handle {
+        HDC dc = nullptr;
+        HGDIOBJ previous = nullptr;
+    };
+    static Handle Invalid() { return {}; }
+    static bool IsValid(const Handle& h) { return h.previous != nullptr; }
+    static void Close(const Handle& h) { SelectObject(h.dc, h.previous); }
+};
+
+// A DC's state saved by SaveDC: closing restores it.
+struct SavedDcStateTraits {
+    struct Handle {
+        HDC dc = nullptr;
+        int saved = 0;
+    };
+    static Handle Invalid() { return {}; }
+    static bool IsValid(const Handle& h) { return h.saved != 0; }
+    static void Close(const Handle& h) { RestoreDC(h.dc, h.saved); }
+};
+
+// A paint cycle: BeginPaint's record for its window, closed by EndPaint.
+// Every BeginPaint has its EndPaint, also one that gave no DC.
+struct PaintCycleTraits {
+    struct Handle {
+        HWND window = nullptr;
+        PAINTSTRUCT paint{};
+    };
+    static Handle Invalid() { return {}; }
+    static bool IsValid(const Handle& h) { return h.window != nullptr; }
+    static void Close(const Handle& h) { EndPaint(h.window, &h.paint); }
+};
+
 using RegKey = OwnedHandle<RegKeyTraits>;
 using FileHandle = OwnedHandle<FileHandleTraits>;
 using FindHandle = OwnedHandle<FindHandleTraits>;
@@ -142,5 +196,33 @@ using BcryptKey = OwnedHandle<BcryptKeyTraits>;
 using GdiFont = OwnedHandle<GdiObjectTraits<HFONT>>;
 using GdiBitmap = OwnedHandle<GdiObjectTraits<HBITMAP>>;
 using MemoryDc = OwnedHandle<MemoryDcTraits>;
+using WindowHandle = OwnedHandle<WindowTraits>;
+using WindowDc = OwnedHandle<WindowDcTraits>;
+using GdiSelection = OwnedHandle<GdiSelectionTraits>;
+using SavedDcState = OwnedHandle<SavedDcStateTraits>;
+using PaintCycle = OwnedHandle<PaintCycleTraits>;
+
+// GetDC(window); holds nothing when the window has no DC to give.
+inline WindowDc GetWindowDc(HWND window) {
+    return WindowDc(WindowDcTraits::Handle{window, GetDC(window)});
+}
+
+// Selects object into dc; holds nothing when the selection failed.
+inline GdiSelection SelectIntoDc(HDC dc, HGDIOBJ object) {
+    return GdiSelection(GdiSelectionTraits::Handle{dc, SelectObject(dc, object)});
+}
+
+// SaveDC(dc); holds nothing when the state could not be saved.
+inline SavedDcState SaveDcState(HDC dc) {
+    return SavedDcState(SavedDcStateTraits::Handle{dc, SaveDC(dc)});
+}
+
+// BeginPaint(window); the DC to paint with is Get().paint.hdc, null when
+// the platform gave none.
+inline PaintCycle BeginPaintCycle(HWND window) {
+    PaintCycleTraits::Handle cycle{window, {}};
+    BeginPaint(window, &cycle.paint);
+    return PaintCycle(cycle);
+}
 
 }  // namespace kelto

@@ -86,23 +86,21 @@ MouseEvent MouseEventOf(MouseButton button, LPARAM lParam) {
 struct OffscreenBuffer {
     MemoryDc dc;
     GdiBitmap bitmap;
-    HGDIOBJ previous = nullptr;  // set once the bitmap is selected
-
-    OffscreenBuffer(HDC target, int width, int height)
-        : dc(CreateCompatibleDC(target)), bitmap(CreateCompatibleBitmap(target, width, height)) {
-        if (dc.IsValid() && bitmap.IsValid()) {
-            previous = SelectObject(dc.Get(), bitmap.Get());
-        }
-    }
-    // The bitmap is deselected before the members go, DC last.
-    ~OffscreenBuffer() {
-        if (previous) {
-            SelectObject(dc.Get(), previous);
-        }
-    }
-    OffscreenBuffer(const OffscreenBuffer&) = delete;
-    OffscreenBuffer& operator=(const OffscreenBuffer&) = delete;
+    // The bitmap in dc; held only when both were made and it is selected.
+    // Declared last, so gone first: the bitmap is deselected before it is
+    // deleted, and the DC goes last.
+    GdiSelection selection;
 };
+
+OffscreenBuffer MakeOffscreenBuffer(HDC target, int width, int height) {
+    OffscreenBuffer buffer;
+    buffer.dc = MemoryDc(CreateCompatibleDC(target));
+    buffer.bitmap = GdiBitmap(CreateCompatibleBitmap(target, width, height));
+    if (buffer.dc.IsValid() && buffer.bitmap.IsValid()) {
+        buffer.selection = SelectIntoDc(buffer.dc.Get(), buffer.bitmap.Get());
+    }
+    return buffer;
+}
 
 // Paints the invalid part of hwnd into a buffer, which draw receives in
 // hwnd's client coordinates, and copies the result to the screen. A
@@ -113,41 +111,46 @@ void PaintBuffered(HWND hwnd, Draw draw) {
     if (!GetUpdateRect(hwnd, nullptr, FALSE)) {
         InvalidateRect(hwnd, nullptr, FALSE);
     }
-    PAINTSTRUCT ps;
-    HDC target = BeginPaint(hwnd, &ps);
+    PaintCycle cycle = BeginPaintCycle(hwnd);
+    HDC target = cycle.Get().paint.hdc;
+    RECT invalid = cycle.Get().paint.rcPaint;
     RECT client{};
     GetClientRect(hwnd, &client);
     RECT box{};
-    if (target && IntersectRect(&box, &ps.rcPaint, &client)) {
+    if (target && IntersectRect(&box, &invalid, &client)) {
         int width = box.right - box.left;
         int height = box.bottom - box.top;
-        OffscreenBuffer buffer(target, width, height);
-        if (buffer.previous) {
+        OffscreenBuffer buffer = MakeOffscreenBuffer(target, width, height);
+        if (buffer.selection.IsValid()) {
             SetViewportOrgEx(buffer.dc.Get(), -box.left, -box.top, nullptr);
             draw(buffer.dc.Get());
-            BitBlt(target, box.left, box.top, width, height, buffer.dc.Get(), box.left, box.top, SRCCOPY);
+            BitBlt(target, box.left, box.top, width, height, buffer.dc.Get(), box.left, box.top,
+                   SRCCOPY);
         }
     }
-    EndPaint(hwnd, &ps);
 }
 
 // A handler that leaves objects selected or modes changed must not spoil
 // what is drawn after it.
 void FirePaint(const Handler<void(HDC)>& handler, HDC dc) {
     if (handler.call) {
-        int saved = SaveDC(dc);
+        SavedDcState saved = SaveDcState(dc);
         handler.call(handler.record, dc);
-        RestoreDC(dc, saved);
     }
 }
 
 // The window's surface: the background colour, then the paint handler.
 void PaintSurface(const TopWindow& window, HDC dc) {
     RECT client{};
-    GetClientRect(window.handle, &client);
+    GetClientRect(window.handle.Get(), &client);
     SetDCBrushColor(dc, window.background);
     FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
     FirePaint(window.events.paint, dc);
+}
+
+// The element's own font, when it has one, until the selection goes.
+GdiSelection SelectElementFont(HDC dc, const Element& element) {
+    return element.font.IsValid() ? SelectIntoDc(dc, element.font.Get()) : GdiSelection();
 }
 
 // STATIC's own formats for these styles, so that text looks as the
@@ -158,31 +161,29 @@ UINT TextFormat(ElementKind kind) {
 }
 
 void DrawElementText(const Element& element, HDC dc, RECT client) {
-    std::wstring text = WindowTextOf(element.handle);
+    std::wstring text = WindowTextOf(element.handle.Get());
     if (text.empty()) {
         return;
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, element.textColor.value_or(GetSysColor(COLOR_WINDOWTEXT)));
-    HGDIOBJ old = element.font.IsValid() ? SelectObject(dc, element.font.Get()) : nullptr;
+    GdiSelection font = SelectElementFont(dc, element);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, TextFormat(element.kind));
-    if (old) {
-        SelectObject(dc, old);
-    }
 }
 
 void DrawElement(const Element& element, HDC dc) {
     if (element.kind == ElementKind::kProgressBar) {
-        SendMessageW(element.handle, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        SendMessageW(element.handle.Get(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc),
+                     PRF_CLIENT);
         return;
     }
     RECT client{};
-    GetClientRect(element.handle, &client);
+    GetClientRect(element.handle.Get(), &client);
     if (element.transparent && element.parent) {
         // The parent's surface, shifted so that the part beneath the element
         // lands in the buffer.
         POINT offset{0, 0};
-        MapWindowPoints(element.handle, element.parent->handle, &offset, 1);
+        MapWindowPoints(element.handle.Get(), element.parent->handle.Get(), &offset, 1);
         POINT old{};
         OffsetViewportOrgEx(dc, -offset.x, -offset.y, &old);
         PaintSurface(*element.parent, dc);
@@ -224,7 +225,8 @@ LRESULT CALLBACK ElementProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, 
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, ElementProc, 0);
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            element.handle = nullptr;
+            // Gone, whichever way: the record lets go without destroying it.
+            (void)element.handle.Release();
             break;
         default:
             if (std::optional<MouseButton> button = ButtonPressed(msg)) {
@@ -247,7 +249,69 @@ Element* ElementOf(HWND child, HWND parent) {
     return reinterpret_cast<Element*>(GetWindowLongPtrW(child, GWLP_USERDATA));
 }
 
+// ---- The top-level window's messages; true: handled, with the result 0 ----
+
+// WM_CLOSE: the handler decides; without one the platform's default
+// destroys the window.
+bool AnswerCloseRequest(TopWindow& window) {
+    if (!window.events.closeRequest.call) {
+        return false;
+    }
+    bool accept = false;
+    Fire(window.events.closeRequest, accept);
+    if (accept) {
+        window.handle.Close();
+    }
+    return true;
+}
+
+// WM_SHOWWINDOW is sent before the visibility changes, so the window still
+// tells whether it was hidden.
+void NoteShowWindow(TopWindow& window, HWND hwnd, WPARAM showing) {
+    if (showing && !IsWindowVisible(hwnd)) {
+        Fire(window.events.shown);
+    }
+}
+
+void ForwardElementClick(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(wParam) == STN_CLICKED) {
+        if (Element* element = ElementOf(reinterpret_cast<HWND>(lParam), hwnd)) {
+            Fire(element->events.click);
+        }
+    }
+}
+
+// The owner is the application window: minimising the program minimises
+// it, and the owned windows leave the screen with it.
+bool MinimizeTheOwner(HWND hwnd, WPARAM command) {
+    if ((command & 0xFFF0) != SC_MINIMIZE) {
+        return false;
+    }
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    if (!owner) {
+        return false;
+    }
+    PostMessageW(owner, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    return true;
+}
+
+void EndTheLoopWithTheMainWindow(HWND hwnd) {
+    if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
+        app->mainWindow = nullptr;
+        PostQuitMessage(0);
+    }
+}
+
+void FireMouseButton(TopWindow& window, UINT msg, LPARAM lParam) {
+    if (std::optional<MouseButton> pressed = ButtonPressed(msg)) {
+        Fire(window.events.mouseDown, MouseEventOf(*pressed, lParam));
+    } else if (std::optional<MouseButton> released = ButtonReleased(msg)) {
+        Fire(window.events.mouseUp, MouseEventOf(*released, lParam));
+    }
+}
+
 LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    bool handled = false;
     switch (msg) {
         case WM_ERASEBKGND:
             return 1;
@@ -258,65 +322,35 @@ LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, 
             PaintSurface(window, reinterpret_cast<HDC>(wParam));
             return 0;
         case WM_CLOSE:
-            if (window.events.closeRequest.call) {
-                bool accept = false;
-                Fire(window.events.closeRequest, accept);
-                if (accept) {
-                    DestroyWindow(hwnd);
-                }
-                return 0;
-            }
+            handled = AnswerCloseRequest(window);
             break;
         case WM_SHOWWINDOW:
-            // Sent before the visibility changes, so the window still tells
-            // whether it was hidden.
-            if (wParam && !IsWindowVisible(hwnd)) {
-                Fire(window.events.shown);
-            }
+            NoteShowWindow(window, hwnd, wParam);
             break;
         case WM_MOVE:
             Fire(window.events.moved);
             break;
         case WM_COMMAND:
-            if (HIWORD(wParam) == STN_CLICKED) {
-                Element* element = ElementOf(reinterpret_cast<HWND>(lParam), hwnd);
-                if (element) {
-                    Fire(element->events.click);
-                }
-            }
+            ForwardElementClick(hwnd, wParam, lParam);
             break;
         case WM_SYSCOMMAND:
-            // The owner is the application window: minimising the program
-            // minimises it, and the owned windows leave the screen with it.
-            if ((wParam & 0xFFF0) == SC_MINIMIZE) {
-                if (HWND owner = GetWindow(hwnd, GW_OWNER)) {
-                    PostMessageW(owner, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-                    return 0;
-                }
-            }
+            handled = MinimizeTheOwner(hwnd, wParam);
             break;
         case WM_DESTROY:
-            if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
-                app->mainWindow = nullptr;
-                PostQuitMessage(0);
-            }
+            EndTheLoopWithTheMainWindow(hwnd);
             break;
         default:
-            if (std::optional<MouseButton> pressed = ButtonPressed(msg)) {
-                Fire(window.events.mouseDown, MouseEventOf(*pressed, lParam));
-            } else if (std::optional<MouseButton> released = ButtonReleased(msg)) {
-                Fire(window.events.mouseUp, MouseEventOf(*released, lParam));
-            }
+            FireMouseButton(window, msg, lParam);
             break;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return handled ? 0 : DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         auto* created = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         if (auto* window = static_cast<TopWindow*>(created->lpCreateParams)) {
-            window->handle = hwnd;
+            window->handle = WindowHandle(hwnd);
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
         }
     }
@@ -328,7 +362,8 @@ LRESULT CALLBACK TopWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     bool handled = hook.call && hook.call(hook.record, WindowMessage{msg, wParam, lParam});
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        window->handle = nullptr;
+        // Gone, whichever way: the record lets go without destroying it.
+        (void)window->handle.Release();
     }
     if (handled) {
         return 0;
@@ -347,21 +382,22 @@ HDC MeasuringDc() {
 
 // Keeps the top-left corner; see SetElementRect.
 void ResizeElement(Element& element, Size size) {
-    SetWindowPos(element.handle, nullptr, 0, 0, ClampExtent(size.width), ClampExtent(size.height),
+    SetWindowPos(element.handle.Get(), nullptr, 0, 0, ClampExtent(size.width),
+                 ClampExtent(size.height),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
 void FitToText(Element& element) {
     Size size = MeasureText(element);
     Rect now = ElementRect(element);
-    if (element.handle && size != Size{now.width, now.height}) {
+    if (element.handle.IsValid() && size != Size{now.width, now.height}) {
         ResizeElement(element, size);
     }
 }
 
 void Repaint(const Element& element) {
-    if (element.handle) {
-        InvalidateRect(element.handle, nullptr, FALSE);
+    if (element.handle.IsValid()) {
+        InvalidateRect(element.handle.Get(), nullptr, FALSE);
     }
 }
 
@@ -369,94 +405,102 @@ void Repaint(const Element& element) {
 
 // ---- Top-level windows ----
 
+// The events go before the window, so that no handler runs while it is
+// destroyed.
 TopWindow::~TopWindow() {
     events = {};
-    if (handle) {
-        DestroyWindow(handle);
-    }
+    handle.Close();
 }
 
-void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec) {
+// The record takes the window at its first message, WM_NCCREATE, so that
+// the handle is known to everything the window does while it is made.
+bool CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec) {
+    window.handle.Close();
     std::wstring className = ToWide(spec.className);
     HINSTANCE instance = RegisterTopLevelClass(className.c_str(), TopWindowProc);
     window.events = {};
     DWORD style = spec.style & ~(WS_VISIBLE | WS_CHILD);
-    CreateWindowExW(0, className.c_str(), ToWide(spec.title).c_str(), style,
-                    ClampCoordinate(spec.outer.left), ClampCoordinate(spec.outer.top),
-                    ClampExtent(spec.outer.width), ClampExtent(spec.outer.height),
-                    ApplicationWindow(app), nullptr, instance, &window);
+    std::wstring title = ToWide(spec.title);
+    HWND owner = ApplicationWindow(app);
+    HWND made = CreateWindowExW(0, className.c_str(), title.c_str(), style,
+                                ClampCoordinate(spec.outer.left), ClampCoordinate(spec.outer.top),
+                                ClampExtent(spec.outer.width), ClampExtent(spec.outer.height),
+                                owner, nullptr, instance, &window);
+    if (!made) {
+        LogLastError("create the window");
+        return false;
+    }
+    return true;
 }
 
 void ShowTopWindow(TopWindow& window) {
-    if (window.handle) {
-        ShowWindow(window.handle, SW_SHOW);
+    if (window.handle.IsValid()) {
+        ShowWindow(window.handle.Get(), SW_SHOW);
     }
 }
 
 void HideTopWindow(TopWindow& window) {
-    if (window.handle) {
-        ShowWindow(window.handle, SW_HIDE);
+    if (window.handle.IsValid()) {
+        ShowWindow(window.handle.Get(), SW_HIDE);
     }
 }
 
 void SetTitle(TopWindow& window, std::string_view utf8) {
-    if (window.handle) {
-        SetWindowTextW(window.handle, ToWide(utf8).c_str());
+    if (window.handle.IsValid()) {
+        SetWindowTextW(window.handle.Get(), ToWide(utf8).c_str());
     }
 }
 
 void SetOuterSize(TopWindow& window, Size size) {
-    if (window.handle) {
-        SetWindowPos(window.handle, nullptr, 0, 0, ClampExtent(size.width),
+    if (window.handle.IsValid()) {
+        SetWindowPos(window.handle.Get(), nullptr, 0, 0, ClampExtent(size.width),
                      ClampExtent(size.height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
 void SetStyle(TopWindow& window, DWORD style) {
-    if (!window.handle) {
+    if (!window.handle.IsValid()) {
         return;
     }
-    LONG_PTR visible = GetWindowLongPtrW(window.handle, GWL_STYLE) & WS_VISIBLE;
-    SetWindowLongPtrW(window.handle, GWL_STYLE,
+    LONG_PTR visible = GetWindowLongPtrW(window.handle.Get(), GWL_STYLE) & WS_VISIBLE;
+    SetWindowLongPtrW(window.handle.Get(), GWL_STYLE,
                       static_cast<LONG_PTR>(style & ~(WS_VISIBLE | WS_CHILD)) | visible);
-    SetWindowPos(window.handle, nullptr, 0, 0, 0, 0,
+    SetWindowPos(window.handle.Get(), nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void SetBackgroundColor(TopWindow& window, COLORREF color) {
     window.background = color;
-    if (window.handle) {
+    if (window.handle.IsValid()) {
         // Transparent elements show the background too.
-        RedrawWindow(window.handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        RedrawWindow(window.handle.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
     }
 }
 
 Rect OuterRect(const TopWindow& window) {
     RECT r{};
-    GetWindowRect(window.handle, &r);
+    GetWindowRect(window.handle.Get(), &r);
     return RectOf(r);
 }
 
 Size ClientSize(const TopWindow& window) {
     RECT r{};
-    GetClientRect(window.handle, &r);
+    GetClientRect(window.handle.Get(), &r);
     return {r.right, r.bottom};
 }
 
 void SetMainWindow(Application& app, const TopWindow& window) {
-    app.mainWindow = window.handle;
+    app.mainWindow = window.handle.Get();
 }
 
 // ---- Elements ----
 
 Element::~Element() {
     events = {};
-    if (handle) {
-        DestroyWindow(handle);
-    }
+    handle.Close();
 }
 
-void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text,
+bool MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text,
                  ElementEvents events) {
     const wchar_t* cls = L"STATIC";
     DWORD style = kind == ElementKind::kRightLabel ? kRightLabelStyle : kLabelStyle;
@@ -467,25 +511,29 @@ void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::str
         style = kProgressBarStyle;
     }
     bool takesText = kind == ElementKind::kLabel || kind == ElementKind::kRightLabel;
+    std::wstring wideText = ToWide(takesText ? text : "");
+    element.handle.Close();
     element.parent = &parent;
     element.kind = kind;
     element.events = events;
     Size size = SizeWhenMade(kind);
-    element.handle =
-        CreateWindowExW(0, cls, ToWide(takesText ? text : "").c_str(), style, 0, 0, size.width,
-                        size.height, parent.handle, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!element.handle) {
-        return;
+    HWND made = CreateWindowExW(0, cls, wideText.c_str(), style, 0, 0, size.width, size.height,
+                                parent.handle.Get(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!made) {
+        LogLastError("create an element");
+        return false;
     }
-    SetWindowLongPtrW(element.handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&element));
-    SetWindowSubclass(element.handle, ElementProc, 0, reinterpret_cast<DWORD_PTR>(&element));
+    element.handle = WindowHandle(made);
+    SetWindowLongPtrW(made, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&element));
+    SetWindowSubclass(made, ElementProc, 0, reinterpret_cast<DWORD_PTR>(&element));
+    return true;
 }
 
 Rect ElementRect(const Element& element) {
     RECT r{};
-    if (element.handle) {
-        GetWindowRect(element.handle, &r);
-        MapWindowPoints(nullptr, GetParent(element.handle), reinterpret_cast<POINT*>(&r), 2);
+    if (element.handle.IsValid()) {
+        GetWindowRect(element.handle.Get(), &r);
+        MapWindowPoints(nullptr, GetParent(element.handle.Get()), reinterpret_cast<POINT*>(&r), 2);
     }
     return RectOf(r);
 }
@@ -493,28 +541,28 @@ Rect ElementRect(const Element& element) {
 // SWP_NOCOPYBITS: a transparent element's old pixels belong to where it
 // was, so it is painted afresh rather than copied along.
 void SetElementRect(Element& element, const Rect& r) {
-    if (element.handle) {
-        SetWindowPos(element.handle, nullptr, ClampCoordinate(r.left), ClampCoordinate(r.top),
+    if (element.handle.IsValid()) {
+        SetWindowPos(element.handle.Get(), nullptr, ClampCoordinate(r.left), ClampCoordinate(r.top),
                      ClampExtent(r.width), ClampExtent(r.height),
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
 }
 
 void SetElementVisible(Element& element, bool visible) {
-    if (element.handle) {
-        ShowWindow(element.handle, visible ? SW_SHOWNA : SW_HIDE);
+    if (element.handle.IsValid()) {
+        ShowWindow(element.handle.Get(), visible ? SW_SHOWNA : SW_HIDE);
     }
 }
 
 void SetElementText(Element& element, std::string_view utf8) {
-    if (!element.handle || element.kind == ElementKind::kProgressBar) {
+    if (!element.handle.IsValid() || element.kind == ElementKind::kProgressBar) {
         return;
     }
     std::wstring text = ToWide(utf8);
-    if (text == WindowTextOf(element.handle)) {
+    if (text == WindowTextOf(element.handle.Get())) {
         return;
     }
-    SetWindowTextW(element.handle, text.c_str());
+    SetWindowTextW(element.handle.Get(), text.c_str());
     if (element.sizesToText) {
         FitToText(element);
     }
@@ -532,8 +580,8 @@ void SetElementFont(Element& element, std::string_view face, int cellHeight, boo
         LogLastError("create font");
         return;
     }
-    if (element.handle) {
-        SendMessageW(element.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+    if (element.handle.IsValid()) {
+        SendMessageW(element.handle.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     }
     // The control has let go of the old font: it goes now.
     element.font = std::move(font);
@@ -565,15 +613,15 @@ void SetSizesToText(Element& element, bool sizesToText) {
 }
 
 Size MeasureText(const Element& element) {
-    if (!element.handle) {
+    if (!element.handle.IsValid()) {
         return {};
     }
     HDC dc = MeasuringDc();
     if (!dc) {
         return {};
     }
-    HGDIOBJ old = element.font.IsValid() ? SelectObject(dc, element.font.Get()) : nullptr;
-    std::wstring text = WindowTextOf(element.handle);
+    GdiSelection font = SelectElementFont(dc, element);
+    std::wstring text = WindowTextOf(element.handle.Get());
     Size size;
     if (text.empty()) {
         TEXTMETRICW metrics{};
@@ -586,27 +634,24 @@ Size MeasureText(const Element& element) {
                   DT_CALCRECT | (TextFormat(element.kind) & ~DT_WORDBREAK));
         size = {ClampExtent(r.right - r.left), ClampExtent(r.bottom - r.top)};
     }
-    if (old) {
-        SelectObject(dc, old);
-    }
     return size;
 }
 
 void SetProgressRange(Element& bar, int high) {
-    if (bar.handle && bar.kind == ElementKind::kProgressBar) {
-        SendMessageW(bar.handle, PBM_SETRANGE32, 0, high);
+    if (bar.handle.IsValid() && bar.kind == ElementKind::kProgressBar) {
+        SendMessageW(bar.handle.Get(), PBM_SETRANGE32, 0, high);
     }
 }
 
 void SetProgressPosition(Element& bar, int position) {
-    if (bar.handle && bar.kind == ElementKind::kProgressBar) {
+    if (bar.handle.IsValid() && bar.kind == ElementKind::kProgressBar) {
         // Some progress bars (Wine's) repaint inside PBM_SETPOS. A caller
         // on another thread may be waiting for each new position, so the
         // repaint is left to the message queue.
-        SendMessageW(bar.handle, WM_SETREDRAW, FALSE, 0);
-        SendMessageW(bar.handle, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-        SendMessageW(bar.handle, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(bar.handle, nullptr, FALSE);
+        SendMessageW(bar.handle.Get(), WM_SETREDRAW, FALSE, 0);
+        SendMessageW(bar.handle.Get(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        SendMessageW(bar.handle.Get(), WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(bar.handle.Get(), nullptr, FALSE);
     }
 }
 

@@ -90,7 +90,9 @@ struct TopWindowSpec {
 };
 
 struct TopWindow {
-    HWND handle = nullptr;
+    // Held from the window's first message (WM_NCCREATE) to its last
+    // (WM_NCDESTROY), whichever way it goes; destroyed with the record.
+    WindowHandle handle;
     // Wired once the window exists; until then no handler runs.
     WindowEvents events;
     COLORREF background = RGB(255, 255, 255);
@@ -104,8 +106,10 @@ struct TopWindow {
 // Made hidden whatever spec.style says, and with no events: the caller
 // wires window.events once the window exists, and ShowTopWindow, or the
 // message loop for the main window, shows it. Owned by the application's
-// window.
-void CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec);
+// window. A window the record held before is destroyed first. False, with
+// the error traced, when the window could not be made: the record then holds
+// none, which the operations below take safely (nothing done, empty sizes).
+bool CreateTopWindow(TopWindow& window, Application& app, const TopWindowSpec& spec);
 void ShowTopWindow(TopWindow& window);
 void HideTopWindow(TopWindow& window);
 void SetTitle(TopWindow& window, std::string_view utf8);
@@ -129,7 +133,8 @@ struct ElementEvents {
 };
 
 struct Element {
-    HWND handle = nullptr;
+    // Held until the element or its parent is destroyed, whichever goes first.
+    WindowHandle handle;
     TopWindow* parent = nullptr;
     ElementKind kind = ElementKind::kLabel;
     ElementEvents events;
@@ -146,8 +151,11 @@ struct Element {
 };
 
 // At the parent's top-left corner in SizeWhenMade(kind); its place is the
-// caller's to set. Picture boxes and progress bars take no text.
-void MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text = {},
+// caller's to set. Picture boxes and progress bars take no text. A window
+// the record held before is destroyed first. False, with the error traced,
+// when the control could not be made: the record then holds no window,
+// which the operations below take safely.
+bool MakeElement(Element& element, TopWindow& parent, ElementKind kind, std::string_view text = {},
                  ElementEvents events = {});
 Rect ElementRect(const Element& element);  // in the parent's client coordinates
 void SetElementRect(Element& element, const Rect& r);

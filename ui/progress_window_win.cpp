@@ -52,7 +52,7 @@ void OpenLink2(ProgressWindow& pw) {
 }
 
 void RequestClose(ProgressWindow& pw) {
-    PostMessageW(pw.Window.handle, WM_CLOSE, 0, 0);
+    PostMessageW(pw.Window.handle.Get(), WM_CLOSE, 0, 0);
 }
 
 void MinimizeApplication(ProgressWindow& pw) {
@@ -72,7 +72,7 @@ void FollowWindowMove(ProgressWindow& pw) {
 // as a press on a title bar would.
 void BeginWindowDrag(ProgressWindow& pw, const MouseEvent&) {
     ReleaseCapture();
-    SendMessageW(pw.Window.handle, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+    SendMessageW(pw.Window.handle.Get(), WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
 // Both edges of the close rectangle count; computed wide, as the sizes
@@ -84,7 +84,7 @@ bool InCloseRectangle(const LauncherConfig& c, int x, int y) {
 
 void CloseAreaMouseUp(ProgressWindow& pw, const MouseEvent& event) {
     if (event.button == MouseButton::kLeft && InCloseRectangle(pw.Config, event.x, event.y)) {
-        PostMessageW(pw.Window.handle, WM_CLOSE, 0, 0);
+        PostMessageW(pw.Window.handle.Get(), WM_CLOSE, 0, 0);
     }
 }
 
@@ -105,10 +105,10 @@ void ConfirmCancel(ProgressWindow& pw, bool& accept) {
         accept = true;
         return;
     }
-    if (IsWindow(pw.Window.handle)) {
+    if (IsWindow(pw.Window.handle.Get())) {
         ShowTopWindow(pw.Window);
-        SetForegroundWindow(pw.Window.handle);
-        SetFocus(pw.Window.handle);
+        SetForegroundWindow(pw.Window.handle.Get());
+        SetFocus(pw.Window.handle.Get());
     }
 }
 
@@ -119,9 +119,9 @@ bool HandleProgressMessage(ProgressWindow& pw, const WindowMessage& message) {
     SetProgressPosition(pw.ProgressBar, static_cast<int>(message.wParam));
     auto text = reinterpret_cast<const char*>(message.lParam);
     SetElementText(pw.StatusLine, text ? GbkToUtf8(text) : std::string());
-    PostMessageW(pw.StatusLine.handle, WM_PAINT, 0, 0);
-    PostMessageW(pw.Window.handle, WM_PAINT, 0, 0);
-    PostMessageW(pw.ProgressBar.handle, WM_PAINT, 0, 0);
+    PostMessageW(pw.StatusLine.handle.Get(), WM_PAINT, 0, 0);
+    PostMessageW(pw.Window.handle.Get(), WM_PAINT, 0, 0);
+    PostMessageW(pw.ProgressBar.handle.Get(), WM_PAINT, 0, 0);
     return true;
 }
 
@@ -221,19 +221,7 @@ void ApplyFrame(ProgressWindow& pw, const WindowFrame& frame) {
     }
 }
 
-}  // namespace
-
-ProgressWindow& NewProgressWindow() {
-    return *new ProgressWindow();
-}
-
-void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
-    const LauncherConfig& c = pw.Config;
-    pw.Owner = &owner;
-    TopWindowSpec spec;
-    spec.style = kProgressWindowStyle;
-    spec.outer = CenteredWindowRect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
-    CreateTopWindow(pw.Window, owner, spec);
+void WireWindowEvents(ProgressWindow& pw) {
     WindowEvents& events = pw.Window.events;
     events.closeRequest = Bind<&ConfirmCancel>(pw);
     events.mouseDown = Bind<&BeginWindowDrag>(pw);
@@ -244,9 +232,12 @@ void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     events.shown = Bind<static_cast<void (*)(ProgressWindow&)>(&StartSetupJob)>(pw);
     events.paint = Bind<&PaintBackground>(pw);
     events.moved = Bind<&FollowWindowMove>(pw);
-    SetMainWindow(owner, pw.Window);
-    ProgressWindowHandle = pw.Window.handle;
+}
 
+// An element that could not be made (traced) is left out: the window works
+// without it, and what is done to an element without a window does nothing.
+void MakeElements(ProgressWindow& pw) {
+    const LauncherConfig& c = pw.Config;
     MakeElement(pw.HeaderBox, pw.Window, ElementKind::kPictureBox, {},
                 {.click = Bind<&OpenHeaderLink>(pw), .paint = Bind<&PaintHeader>(pw)});
 
@@ -276,6 +267,27 @@ void BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     MakeElement(pw.StatusLine, pw.Window, ElementKind::kLabel);
     StyleLabel(pw.StatusLine, 13, true, c.ProgressColor);
     SetSizesToText(pw.StatusLine, true);
+}
+
+}  // namespace
+
+ProgressWindow& NewProgressWindow() {
+    return *new ProgressWindow();
+}
+
+bool BuildProgressWindow(ProgressWindow& pw, Application& owner) {
+    pw.Owner = &owner;
+    TopWindowSpec spec;
+    spec.style = kProgressWindowStyle;
+    spec.outer = CenteredWindowRect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    if (!CreateTopWindow(pw.Window, owner, spec)) {
+        return false;
+    }
+    WireWindowEvents(pw);
+    SetMainWindow(owner, pw.Window);
+    ProgressWindowHandle = pw.Window.handle.Get();
+    MakeElements(pw);
+    return true;
 }
 
 void LoadSkin(ProgressWindow& pw) {

@@ -59,8 +59,10 @@ extern ProgressWindow* CurrentProgressWindow;
 extern HWND ProgressWindowHandle;
 
 // Makes the window and its elements from the configuration and wires their
-// events; the owner's window owns the progress window.
-void BuildProgressWindow(ProgressWindow& pw, Application& owner);
+// events; the owner's window owns the progress window, and it becomes the
+// main window. False, with the error traced, when the window could not be
+// made: then nothing else is made or wired.
+bool BuildProgressWindow(ProgressWindow& pw, Application& owner);
 // Fetches the skin pictures, sizes the window to them and lays it out.
 void LoadSkin(ProgressWindow& pw);
 // Puts every element in place; called once, at the end of LoadSkin.

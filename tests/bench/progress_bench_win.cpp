@@ -63,7 +63,10 @@ int wmain(int argc, wchar_t** argv) {
     Application& app = CreateApplication("bench");
     ProgressWindow& pw = NewProgressWindow();
     pw.Job.launched = true;  // the window's show must not start a real job
-    BuildProgressWindow(pw, app);
+    if (!BuildProgressWindow(pw, app)) {
+        std::fprintf(stderr, "the progress window could not be made\n");
+        return 1;
+    }
     LoadSkin(pw);
     CurrentProgressWindow = &pw;
     HANDLE worker = CreateThread(nullptr, 0, Worker, &pw, 0, nullptr);

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
 
 using namespace kelto;
 
@@ -70,9 +73,8 @@ class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         app_ = TheApplication() ? TheApplication() : &CreateApplication("下载器");
-        CreateTopWindow(window_, *app_,
-                        {"TKelto2TestWindow", "", kFramedStyle, {60, 60, 400, 200}});
-        ASSERT_NE(window_.handle, nullptr);
+        ASSERT_TRUE(CreateTopWindow(window_, *app_,
+                                    {"TKelto2TestWindow", "", kFramedStyle, {60, 60, 400, 200}}));
         window_.events = {.closeRequest = Bind<&AnswerClose>(rec_),
                           .mouseDown = Bind<&KeepDown>(rec_),
                           .mouseUp = Bind<&KeepUp>(rec_),
@@ -107,16 +109,15 @@ TEST_F(Window, ElementsHaveTheirClassStyleSizeAndText) {
     };
     for (const Case& c : cases) {
         Element e;
-        MakeElement(e, window_, c.kind, c.text.empty() ? "dropped" : c.text);
-        ASSERT_NE(e.handle, nullptr);
-        EXPECT_EQ(lstrcmpiW(ClassOf(e.handle).c_str(), c.cls.c_str()), 0) << c.text;
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(e.handle, GWL_STYLE)), c.style) << c.text;
+        ASSERT_TRUE(MakeElement(e, window_, c.kind, c.text.empty() ? "dropped" : c.text));
+        EXPECT_EQ(lstrcmpiW(ClassOf(e.handle.Get()).c_str(), c.cls.c_str()), 0) << c.text;
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(e.handle.Get(), GWL_STYLE)), c.style) << c.text;
         EXPECT_EQ(ElementRect(e), (Rect{0, 0, c.size.width, c.size.height})) << c.text;
         wchar_t text[32] = {};
-        GetWindowTextW(e.handle, text, 32);
+        GetWindowTextW(e.handle.Get(), text, 32);
         EXPECT_EQ(ToUtf8(text), c.text);
     }
-    EXPECT_EQ(GetWindow(window_.handle, GW_OWNER), app_->window);
+    EXPECT_EQ(GetWindow(window_.handle.Get(), GW_OWNER), app_->window.Get());
     EXPECT_EQ(OuterRect(window_), (Rect{60, 60, 400, 200}));
 }
 
@@ -160,9 +161,9 @@ TEST_F(Window, MouseEventsCarrySignedClientCoordinates) {
     Element label;
     MakeElement(label, window_, ElementKind::kLabel, "link",
                 {.click = Bind<&CountClick>(rec_), .mouseDown = Bind<&KeepDown>(rec_)});
-    SendMessageW(window_.handle, WM_RBUTTONDOWN, 0, MAKELPARAM(-3, 40));
-    SendMessageW(window_.handle, WM_LBUTTONUP, 0, MAKELPARAM(70, -32768));
-    SendMessageW(window_.handle, WM_MBUTTONUP, 0, MAKELPARAM(0, 32767));
+    SendMessageW(window_.handle.Get(), WM_RBUTTONDOWN, 0, MAKELPARAM(-3, 40));
+    SendMessageW(window_.handle.Get(), WM_LBUTTONUP, 0, MAKELPARAM(70, -32768));
+    SendMessageW(window_.handle.Get(), WM_MBUTTONUP, 0, MAKELPARAM(0, 32767));
     ASSERT_EQ(rec_.downs.size(), 1u);
     EXPECT_EQ(rec_.downs[0].button, MouseButton::kRight);
     EXPECT_EQ(rec_.downs[0].x, -3);
@@ -172,8 +173,8 @@ TEST_F(Window, MouseEventsCarrySignedClientCoordinates) {
     EXPECT_EQ(rec_.ups[0].y, -32768);
     EXPECT_EQ(rec_.ups[1].button, MouseButton::kMiddle);
     // A press on an element is the element's, not the window's.
-    SendMessageW(label.handle, WM_LBUTTONDOWN, 0, MAKELPARAM(2, 3));
-    SendMessageW(label.handle, WM_LBUTTONUP, 0, MAKELPARAM(2, 3));
+    SendMessageW(label.handle.Get(), WM_LBUTTONDOWN, 0, MAKELPARAM(2, 3));
+    SendMessageW(label.handle.Get(), WM_LBUTTONUP, 0, MAKELPARAM(2, 3));
     EXPECT_EQ(rec_.clicks, 1);
     ASSERT_EQ(rec_.downs.size(), 2u);
     EXPECT_EQ(rec_.downs[1].y, 3);
@@ -181,24 +182,70 @@ TEST_F(Window, MouseEventsCarrySignedClientCoordinates) {
 
 TEST_F(Window, MessageHookSwallowsWhatItHandles) {
     TopWindow hooked;
-    CreateTopWindow(hooked, *app_, {"TKelto2TestWindow", "", kFramedStyle, {0, 0, 300, 100}});
+    ASSERT_TRUE(
+        CreateTopWindow(hooked, *app_, {"TKelto2TestWindow", "", kFramedStyle, {0, 0, 300, 100}}));
     hooked.events.message = Bind<&SwallowCustomAndTitle>(rec_);
     SetTitle(hooked, "ignored");
-    EXPECT_EQ(SendMessageW(hooked.handle, kCustomMessage, 12, 34), 0);
+    EXPECT_EQ(SendMessageW(hooked.handle.Get(), kCustomMessage, 12, 34), 0);
     ASSERT_EQ(rec_.swallowed.size(), 2u);
     EXPECT_EQ(rec_.swallowed[1].wParam, 12u);
     EXPECT_EQ(rec_.swallowed[1].lParam, 34);
-    EXPECT_EQ(GetWindowTextLengthW(hooked.handle), 0);
+    EXPECT_EQ(GetWindowTextLengthW(hooked.handle.Get()), 0);
+}
+
+// The windows of this class refuse to be made, as a platform short of
+// resources would refuse them.
+LRESULT CALLBACK RefuseCreation(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return msg == WM_NCCREATE ? FALSE : DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+bool RegisterRefusingClass(const wchar_t* name) {
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = RefuseCreation;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = name;
+    return RegisterClassExW(&cls) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+std::vector<std::string> gTraced;
+
+void KeepTrace(std::string_view line) {
+    gTraced.emplace_back(line);
+}
+
+TEST_F(Window, WhatCannotBeMadeIsTracedAndHeldByNoRecord) {
+    ASSERT_TRUE(RegisterRefusingClass(L"TKelto2RefusedWindow"));
+    gTraced.clear();
+    TraceSink previous = SetTraceSinkForTesting(KeepTrace);
+    TopWindow refused;
+    bool windowMade = CreateTopWindow(refused, *app_,
+                                      {"TKelto2RefusedWindow", "", kFramedStyle, {0, 0, 300, 100}});
+    // Without a parent window an element cannot be made either.
+    Element orphan;
+    bool elementMade = MakeElement(orphan, refused, ElementKind::kLabel, "a");
+    SetTraceSinkForTesting(previous);
+    EXPECT_FALSE(windowMade);
+    EXPECT_FALSE(refused.handle.IsValid());
+    EXPECT_FALSE(elementMade);
+    EXPECT_FALSE(orphan.handle.IsValid());
+    ASSERT_EQ(gTraced.size(), 2u);
+    EXPECT_NE(gTraced[0].find(": create the window failed: error "), std::string::npos)
+        << gTraced[0];
+    EXPECT_NE(gTraced[1].find(": create an element failed: error "), std::string::npos)
+        << gTraced[1];
 }
 
 TEST_F(Window, CloseRequestDecidesAndTheMainWindowEndsTheLoop) {
-    SendMessageW(window_.handle, WM_CLOSE, 0, 0);
+    SendMessageW(window_.handle.Get(), WM_CLOSE, 0, 0);
     EXPECT_EQ(rec_.closeRequests, 1);
-    EXPECT_NE(window_.handle, nullptr);
+    EXPECT_TRUE(window_.handle.IsValid());
     SetMainWindow(*app_, window_);
     rec_.accept = true;
-    SendMessageW(window_.handle, WM_CLOSE, 0, 0);
-    EXPECT_EQ(window_.handle, nullptr);
+    HWND closed = window_.handle.Get();
+    SendMessageW(closed, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(window_.handle.IsValid());
+    EXPECT_FALSE(IsWindow(closed));
     EXPECT_EQ(app_->mainWindow, nullptr);
     MSG msg;
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -223,13 +270,14 @@ TEST_F(Window, TransparentElementsShowTheWindowSurface) {
         SetTransparent(elements[i], cases[i].transparent);
     }
     ShowTopWindow(window_);
-    UpdateWindow(window_.handle);
+    UpdateWindow(window_.handle.Get());
     Pump();
-    HDC dc = GetDC(window_.handle);
+    WindowDc dc = GetWindowDc(window_.handle.Get());
+    ASSERT_TRUE(dc.IsValid());
     for (const Case& c : cases) {
-        EXPECT_EQ(GetPixel(dc, c.at.x + 30, c.at.y + 30), c.seen) << c.at.x << "," << c.at.y;
+        EXPECT_EQ(GetPixel(dc.Get().dc, c.at.x + 30, c.at.y + 30), c.seen)
+            << c.at.x << "," << c.at.y;
     }
-    ReleaseDC(window_.handle, dc);
 }
 
 // Wine answers 0 to GetGuiResources, but keeps the process's GDI handle
@@ -279,12 +327,12 @@ TEST_F(Window, PaintingLeaksNoGdiObjects) {
     for (int i = 0; i < 100; ++i) {
         SetElementText(label, std::to_string(i * 7919));
         SetProgressPosition(bar, i * 100);
-        RedrawWindow(window_.handle, nullptr, nullptr,
+        RedrawWindow(window_.handle.Get(), nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     }
     Pump();
     EXPECT_LE(GdiObjectsInUse() - before, 2);
-    EXPECT_EQ(SendMessageW(bar.handle, PBM_GETPOS, 0, 0), 9900);
+    EXPECT_EQ(SendMessageW(bar.handle.Get(), PBM_GETPOS, 0, 0), 9900);
 }
 
 }  // namespace
