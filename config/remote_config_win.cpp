@@ -1,8 +1,8 @@
 #include "config/remote_config_win.h"
 
-#include "config/launcher_config_win.h"
 #include "config/remote_config.h"
 #include "toolkit/product.h"
+#include "toolkit/text_win.h"
 #include "transfer/http_win.h"
 
 namespace kelto {
@@ -28,6 +28,11 @@ void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl) {
     std::string base = baseUrl.empty() ? DefaultConfigBaseUrl() : std::string(baseUrl);
     LoadIfServed(config, ConfigFileUrl(base, kGeneralConfigName));
     LoadIfServed(config, ConfigFileUrl(base, GameConfigName(kGameNumber)));
+}
+
+void LoadFromGbk(LauncherConfig& config, std::string_view gbk) {
+    // Configuration files are GBK by definition, whatever the system code page.
+    LoadFromText(config, GbkToUtf8(gbk));
 }
 
 }  // namespace kelto
