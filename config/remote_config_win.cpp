@@ -15,7 +15,7 @@ void LoadIfServed(LauncherConfig& config, const std::string& url) {
     // A longer answer, or one that keeps the launcher waiting, fails the
     // transfer and loads nothing.
     MemorySink body;
-    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits) == kHttpOk) {
+    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits).status == kHttpOk) {
         const std::vector<uint8_t>& bytes = body.Bytes();
         LoadFromGbk(config,
                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
