@@ -1,8 +1,8 @@
 #include "config/remote_config_win.h"
 
-#include "config/launcher_config_win.h"
 #include "config/remote_config.h"
 #include "toolkit/product.h"
+#include "toolkit/text_win.h"
 #include "transfer/http_win.h"
 
 namespace kelto {
@@ -15,7 +15,7 @@ void LoadIfServed(LauncherConfig& config, const std::string& url) {
     // A longer answer, or one that keeps the launcher waiting, fails the
     // transfer and loads nothing.
     MemorySink body;
-    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits) == kHttpOk) {
+    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits).status == kHttpOk) {
         const std::vector<uint8_t>& bytes = body.Bytes();
         LoadFromGbk(config,
                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -28,6 +28,11 @@ void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl) {
     std::string base = baseUrl.empty() ? DefaultConfigBaseUrl() : std::string(baseUrl);
     LoadIfServed(config, ConfigFileUrl(base, kGeneralConfigName));
     LoadIfServed(config, ConfigFileUrl(base, GameConfigName(kGameNumber)));
+}
+
+void LoadFromGbk(LauncherConfig& config, std::string_view gbk) {
+    // Configuration files are GBK by definition, whatever the system code page.
+    LoadFromText(config, GbkToUtf8(gbk));
 }
 
 }  // namespace kelto

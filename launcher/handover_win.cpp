@@ -119,7 +119,7 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
             return;
         }
         std::string path = folder + "\\" + std::string(kSoftwareXmlName);
-        if (DownloadToFile(url, path, "", nullptr, nullptr, limits) == kHttpOk) {
+        if (DownloadToFile(url, path, "", nullptr, nullptr, limits).status == kHttpOk) {
             WriteLog("software.xml updated");
             return;
         }

@@ -57,6 +57,32 @@ bool MayRedirect(std::string_view from, std::string_view to) {
     return !secure(from) || secure(to);
 }
 
+std::string_view HttpFailureText(HttpFailure failure) {
+    switch (failure) {
+        case HttpFailure::kNone:
+            return "no failure";
+        case HttpFailure::kOpen:
+            return "no answer";
+        case HttpFailure::kRefusedRedirect:
+            return "redirect not followed";
+        case HttpFailure::kStalled:
+            return "nothing received within the stall limit";
+        case HttpFailure::kTimedOut:
+            return "the request outlasted its time limit";
+        case HttpFailure::kStopped:
+            return "stopped";
+        case HttpFailure::kTooLong:
+            return "more than the request may bring";
+        case HttpFailure::kWrite:
+            return "the body could not be kept";
+        case HttpFailure::kIncomplete:
+            return "the body broke off";
+        case HttpFailure::kPackageCheck:
+            return "the package failed its check";
+    }
+    return "unknown failure";
+}
+
 int32_t ParseHeaderNumber(const std::string& text) {
     return ParseLeadingInt(TrimBlanks(text));
 }

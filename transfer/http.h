@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,8 @@ namespace kelto {
 // Called after every received piece; return false to stop the transfer.
 // contentLength is 0 when the response announced none. startTick is the
 // GetTickCount() taken right after the URL was opened.
-using ProgressCallback = bool (*)(int32_t contentLength, int32_t received, uint32_t startTick);
+using ProgressCallback =
+    std::function<bool(int32_t contentLength, int32_t received, uint32_t startTick)>;
 
 // Where the bytes of a response go, as they arrive.
 class ByteSink {
@@ -57,6 +59,25 @@ inline constexpr int kMaxRedirects = 10;
 // Status 200 and only 200 is success; 0 means no (complete) response.
 inline constexpr int32_t kHttpOk = 200;
 inline constexpr int32_t kHttpNoResponse = 0;
+
+// What ended a request short of a whole answer; kNone when it brought one,
+// whatever its status.
+enum class HttpFailure {
+    kNone,
+    kOpen,             // no answer: the URL not opened, or what answered had no status
+    kRefusedRedirect,  // a redirect out of TLS, or one too many, was not followed
+    kStalled,          // nothing arrived within the stall limit
+    kTimedOut,         // the request outlasted its time limit
+    kStopped,          // the progress callback or the transfer stop ended it
+    kTooLong,          // more body than the limit or the announced length
+    kWrite,            // the body could not be kept where it was to go
+    kIncomplete,       // the body broke off before its end, or a read failed
+    kPackageCheck,     // the Setup package arrived whole and failed its check
+};
+
+// A few words for the trace on what failed; "unknown failure" for a value
+// outside the enum.
+std::string_view HttpFailureText(HttpFailure failure);
 
 // Each read asks for this much, and the transfer pauses this long after
 // every read that delivered data; the pause also bounds how often the

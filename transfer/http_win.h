@@ -2,10 +2,11 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/handles_win.h"
@@ -29,21 +30,38 @@ private:
     EventHandle event_;
 };
 
-// GET url into sink; returns the HTTP status (0: no response, or broken).
-// headers, when given, receives the raw response header lines.
+// What a request came to. status is the HTTP status as each function below
+// defines it (0: none); failure tells what ended the request short of a
+// whole answer, and error is the Windows or WinInet error of the call that
+// failed (0 when the failure had none).
+struct HttpResult {
+    int32_t status = kHttpNoResponse;
+    HttpFailure failure = HttpFailure::kNone;
+    DWORD error = 0;
+};
+
+// Traces what result tells, as one line:
+// "<what> failed: <failure text>, status <n>[, error <n>[: <system text>]]".
+void TraceHttpResult(std::string_view what, const HttpResult& result);
+
+// GET url into sink; the status is 0 when there was no response, or a
+// broken one; a transfer the callback stopped keeps the status it began
+// with. headers, when given, receives the raw response header lines.
 // limits bound the wait and the body (RequestLimits); a request beyond them
 // reads as broken.
-int32_t HttpGet(const std::string& url, ByteSink& sink, const std::string& agent,
-                std::vector<std::string>* headers, ProgressCallback callback,
-                const RequestLimits& limits = {});
+HttpResult HttpGet(const std::string& url, ByteSink& sink, const std::string& agent,
+                   std::vector<std::string>* headers, ProgressCallback callback,
+                   const RequestLimits& limits = {});
 
 // GET url, streaming the body into "<path>.part"; at status 200 with the
 // whole body received the file takes the place of path. Any other outcome
 // leaves an existing file at path untouched, and no ".part" file behind.
+// The status is 0 unless a whole answer came, and at 200 also when the file
+// could not take the place of path.
 // Neither file is written through a link (StagedFile).
-int32_t DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
-                       std::vector<std::string>* headers, ProgressCallback callback,
-                       const RequestLimits& limits = {});
+HttpResult DownloadToFile(const std::string& url, const std::string& path, const std::string& agent,
+                          std::vector<std::string>* headers, ProgressCallback callback,
+                          const RequestLimits& limits = {});
 
 // A download that later requests may continue: what a broken request kept
 // stays in its staged file, and the next one for the same URL asks only for
@@ -65,13 +83,11 @@ struct ResumableDownload {
 // Range of ResumeRequestHeaders when it can resume from url, and no header
 // of its own otherwise. A continuing answer appends, any other starts the
 // file again; a request for another URL drops the kept part first.
-// Returns 200 when the whole file is at path (the kept part included); the
-// progress callback counts the whole file.
-int32_t DownloadResuming(const std::string& url, const std::string& path,
-                         ResumableDownload& download, ProgressCallback callback);
-
-// One response header of a request as text; "" when absent.
-std::string QueryInfoText(HINTERNET request, DWORD infoLevel);
+// Status 200 when the whole file is at path (the kept part included), the
+// status of a whole answer that is not the file (404 and the like), else 0;
+// the progress callback counts the whole file.
+HttpResult DownloadResuming(const std::string& url, const std::string& path,
+                            ResumableDownload& download, ProgressCallback callback);
 
 // Test hook: replaces the pause after every read that delivered data, to
 // count the pauses or to skip them; returns the previous one.

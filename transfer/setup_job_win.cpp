@@ -13,10 +13,6 @@ namespace kelto {
 
 namespace {
 
-// The transfer calls a plain function, on the thread that runs the job;
-// this is how that function finds its job.
-thread_local SetupJob* gThreadJob = nullptr;
-
 // One run of the job; the worker's alone.
 struct SetupRun {
     SetupJob& job;
@@ -35,12 +31,23 @@ bool IsAbandoned(const SetupJob& job) {
 
 // Passes every piece on to the window, unless the user has left: then the
 // transfer stops here and its unfinished file goes with it.
-bool GuardedProgress(int32_t contentLength, int32_t received, uint32_t startTick) {
-    SetupJob* job = gThreadJob;
-    if (job == nullptr || IsAbandoned(*job)) {
+bool GuardedProgress(const SetupJob& job, int32_t contentLength, int32_t received,
+                     uint32_t startTick) {
+    if (IsAbandoned(job)) {
         return false;
     }
-    return job->progress == nullptr || job->progress(contentLength, received, startTick);
+    return job.progress == nullptr || job.progress(contentLength, received, startTick);
+}
+
+// What an attempt that had no file to download into comes to, with the
+// error its failing call left.
+HttpResult NoSetupFile() {
+    DWORD error = GetLastError();
+    return {kHttpNoResponse, HttpFailure::kWrite, error};
+}
+
+bool PackageFetched(const HttpResult& result) {
+    return result.status == kHttpOk && result.failure == HttpFailure::kNone;
 }
 
 // The folder is made at the first attempt that needs it and kept for the
@@ -63,40 +70,45 @@ bool EnsureRunFolder(SetupRun& run) {
 
 // A package that fails its check counts as a failed request: it goes at
 // once, and the fall-back or the next attempt follows as after any other.
-bool FetchSetupPackage(SetupRun& run, const std::string& url) {
-    if (DownloadResuming(url, run.setupFile, run.download, GuardedProgress) != kHttpOk) {
-        return false;
+HttpResult FetchSetupPackage(SetupRun& run, const std::string& url) {
+    const SetupJob& job = run.job;
+    HttpResult result = DownloadResuming(url, run.setupFile, run.download,
+                                         [&job](int32_t total, int32_t received, uint32_t tick) {
+                                             return GuardedProgress(job, total, received, tick);
+                                         });
+    if (!PackageFetched(result)) {
+        return result;
     }
     PackageVerdict verdict =
-        VerifyPackageFile(run.setupFile, run.job.checks, run.job.releaseKey, run.package);
+        VerifyPackageFile(run.setupFile, job.checks, job.releaseKey, run.package);
     if (verdict == PackageVerdict::kOk) {
-        return true;
+        return result;
     }
     WriteLog(PackageCheckFailedLine(verdict));
     DeleteFileW(WidePath(run.setupFile).c_str());
-    return false;
+    return {kHttpOk, HttpFailure::kPackageCheck};
 }
 
 // One attempt: a new file, the configured URL, then once the default one
-// unless they are the same text.
-bool DownloadSetupAttempt(SetupRun& run) {
+// unless they are the same text. Comes to what its last request came to.
+HttpResult DownloadSetupAttempt(SetupRun& run) {
     run.setupFile.clear();
     if (!EnsureRunFolder(run)) {
-        return false;
+        return NoSetupFile();
     }
     // The ".tmp" file stays until the run's folder goes: it holds its
     // number, so that every attempt writes a file of its own.
     std::string tempFile = MakeTempFileName(run.folder.path, std::string(kSetupFilePrefix));
     if (tempFile.empty()) {
-        return false;
+        return NoSetupFile();
     }
     run.setupFile = SetupFilePathFor(tempFile);
     run.setupUrl = run.job.setupUrl;
-    if (FetchSetupPackage(run, run.setupUrl)) {
-        return true;
+    HttpResult result = FetchSetupPackage(run, run.setupUrl);
+    if (PackageFetched(result) || run.setupUrl == run.job.defaultSetupUrl || IsAbandoned(run.job)) {
+        return result;
     }
-    return run.setupUrl != run.job.defaultSetupUrl && !IsAbandoned(run.job) &&
-           FetchSetupPackage(run, run.job.defaultSetupUrl);
+    return FetchSetupPackage(run, run.job.defaultSetupUrl);
 }
 
 void RunSetupPackage(SetupRun& run) {
@@ -140,13 +152,15 @@ void RunAttempts(SetupRun& run) {
     while (run.attempt < kSetupAttempts && !IsAbandoned(run.job)) {
         bool downloaded = false;
         try {
-            downloaded = DownloadSetupAttempt(run);
+            HttpResult result = DownloadSetupAttempt(run);
+            downloaded = PackageFetched(result);
             // After the user has left, a stop is no failure and a
             // download is not to be run.
             if (downloaded && !IsAbandoned(run.job)) {
                 RunSetupPackage(run);
             } else if (!downloaded && !IsAbandoned(run.job)) {
                 WriteLog(std::string(kSetupFailedLine));
+                TraceHttpResult("download mvsetup.exe", result);
             }
         } catch (...) {
             EndAttempt(run);
@@ -218,7 +232,6 @@ void SetupDownloadJob(SetupJob& job) {
     // reverse, so either this run sees the user gone or the main thread
     // waits for it.
     job.stage.store(SetupJobStage::Running);
-    gThreadJob = &job;
     SetupRun run{job};
     run.download.stop = &job.stop;
     try {
@@ -232,7 +245,6 @@ void SetupDownloadJob(SetupJob& job) {
         // An error of the hand-over (the registry) or of memory ends the
         // run; the clean-up and the window's end below still happen.
     }
-    gThreadJob = nullptr;
     RemoveRunFolder(run);
     // Finished before the close is posted: the window tells the job's own
     // close from the user's by it, and must never ask the cancel question.

@@ -57,7 +57,8 @@ void StartSetupJob(SetupJob& job);
 
 // The worker's procedure: up to kSetupAttempts downloads into a private
 // folder, each checked against job.checks and job.releaseKey (a package that
-// fails counts as a failed request), the package run with " /S", the
+// fails counts as a failed request; what a failed attempt came to goes to
+// the debugger trace beside its log line), the package run with " /S", the
 // hand-over after exit code 0, the folder removed, and WM_CLOSE then WM_QUIT
 // posted to job.window, however the run went. Returns when all that is
 // done; callable directly in tests.

@@ -166,7 +166,7 @@ bool FetchImage(const std::string& url, SkinImage& image) {
     // Fetched before the window shows: a server that keeps it waiting is
     // given up on as for the configuration, and the picture is not shown.
     const RequestLimits waits{kServerFileStallMs, kServerFileTotalMs};
-    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit, waits) != kHttpOk) {
+    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit, waits).status != kHttpOk) {
         return false;
     }
     if (stream.Bytes().size() <= static_cast<size_t>(kMaxServerFileBytes)) {

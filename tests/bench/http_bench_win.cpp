@@ -113,13 +113,13 @@ int Throughput(const std::string& base) {
     // provider and the trusted roots: paid once per run, so timed apart.
     MemorySink first;
     double start = Seconds();
-    int32_t firstStatus = HttpGet(base + "/canned/ok?size=1", first, "", nullptr, nullptr);
-    std::printf("    first request of the process (1 byte): %.3f s, status %d\n",
-                Seconds() - start, firstStatus);
+    int32_t firstStatus = HttpGet(base + "/canned/ok?size=1", first, "", nullptr, nullptr).status;
+    std::printf("    first request of the process (1 byte): %.3f s, status %d\n", Seconds() - start,
+                firstStatus);
     MemorySink sink;
     g_reads = 0;
     start = Seconds();
-    int32_t status = HttpGet(url, sink, "", nullptr, &CountRead);
+    int32_t status = HttpGet(url, sink, "", nullptr, &CountRead).status;
     double elapsed = Seconds() - start;
     if (status != kHttpOk || sink.Bytes().size() != kThroughputBody) {
         std::printf("(a) failed: status %d, %zu bytes\n", status, sink.Bytes().size());
@@ -136,7 +136,7 @@ int Throughput(const std::string& base) {
     HttpPauseFunction previous = SetHttpPauseForTesting(&NoPause);
     MemorySink unpaused;
     start = Seconds();
-    status = HttpGet(url, unpaused, "", nullptr, nullptr);
+    status = HttpGet(url, unpaused, "", nullptr, nullptr).status;
     elapsed = Seconds() - start;
     SetHttpPauseForTesting(previous);
     std::printf("    same without the pause (transport alone): %.3f s, %.3f MB/s, status %d\n",
@@ -156,7 +156,7 @@ int Memory(const std::string& base) {
     {
         MemorySink sink;
         g_peakPrivateSeen = baseline;
-        status = HttpGet(url, sink, "", nullptr, &SamplePrivateUsage);
+        status = HttpGet(url, sink, "", nullptr, &SamplePrivateUsage).status;
         SamplePrivate();
         bodySize = sink.Bytes().size();
     }
@@ -196,7 +196,7 @@ int StreamingMemory(const std::string& base) {
     SIZE_T baseline = CommittedPrivateBytes();
     g_peakPrivateSeen = baseline;
     g_pieces = 0;
-    int32_t status = DownloadToFile(url, path, "", nullptr, &SamplePrivateUsage);
+    int32_t status = DownloadToFile(url, path, "", nullptr, &SamplePrivateUsage).status;
     SamplePrivate();
     SetHttpPauseForTesting(previous);
     DeleteFileW(ToWide(path).c_str());

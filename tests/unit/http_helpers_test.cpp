@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,6 +34,26 @@ TEST(HttpHelpersTest, ParseHeaderNumber) {
     for (const Case& c : cases) {
         EXPECT_EQ(ParseHeaderNumber(c.text), c.expected) << '"' << c.text << '"';
     }
+}
+
+// Every failure reads as its own words; a value outside the enum as none
+// of them.
+TEST(HttpHelpersTest, FailureTextsAreDistinct) {
+    const HttpFailure failures[] = {
+        HttpFailure::kNone,         HttpFailure::kOpen,     HttpFailure::kRefusedRedirect,
+        HttpFailure::kStalled,      HttpFailure::kTimedOut, HttpFailure::kStopped,
+        HttpFailure::kTooLong,      HttpFailure::kWrite,    HttpFailure::kIncomplete,
+        HttpFailure::kPackageCheck,
+    };
+    const auto unknown = static_cast<HttpFailure>(static_cast<int>(HttpFailure::kPackageCheck) + 1);
+    std::set<std::string_view> texts;
+    for (HttpFailure failure : failures) {
+        std::string_view text = HttpFailureText(failure);
+        EXPECT_FALSE(text.empty()) << static_cast<int>(failure);
+        EXPECT_NE(text, HttpFailureText(unknown)) << static_cast<int>(failure);
+        EXPECT_TRUE(texts.insert(text).second) << text;
+    }
+    EXPECT_EQ(HttpFailureText(unknown), "unknown failure");
 }
 
 TEST(HttpHelpersTest, ReserveHintIsBounded) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -11,6 +12,7 @@
 #include "toolkit/file_win.h"
 #include "toolkit/path.h"
 #include "toolkit/private_folder_win.h"
+#include "toolkit/trace_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "test_release_key.h"
@@ -65,6 +67,24 @@ void CountHandOver() {
 
 void NoPause(DWORD) {}
 
+// What the job traced of its failed attempts; the reader threads trace too.
+std::mutex gAttemptsMutex;
+std::vector<std::string> gFailedAttempts;
+
+void CaptureFailedAttempts(std::string_view line) {
+    constexpr std::string_view kAttempt = "download mvsetup.exe failed: ";
+    size_t at = line.find(kAttempt);
+    if (at != std::string_view::npos) {
+        std::lock_guard<std::mutex> lock(gAttemptsMutex);
+        gFailedAttempts.emplace_back(line.substr(at + kAttempt.size()));
+    }
+}
+
+// The trace of a failed attempt: what failed, with the status.
+std::string AttemptFailure(HttpFailure failure, int32_t status) {
+    return std::string(HttpFailureText(failure)) + ", status " + std::to_string(status);
+}
+
 std::set<std::string> TempEntries() {
     std::set<std::string> names;
     WIN32_FIND_DATAW entry;
@@ -102,6 +122,7 @@ protected:
         window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
         previousPause_ = SetHttpPauseForTesting(NoPause);
+        previousTrace_ = SetTraceSinkForTesting(CaptureFailedAttempts);
         // Every job removes what killed runs left: that is gone before.
         RemoveAbandonedFolders(TempFolder(), std::string(kSetupFolderPrefix));
         tempBefore_ = TempEntries();
@@ -113,6 +134,7 @@ protected:
         Posted();
         DestroyWindow(window_);
         SetHttpPauseForTesting(previousPause_);
+        SetTraceSinkForTesting(previousTrace_);
         current_.reset();
         RemoveTree(scratch_);
     }
@@ -127,6 +149,7 @@ protected:
         gTrace.pieces = 0;
         gTrace.handOvers = 0;
         gTrace.job = &job;
+        gFailedAttempts.clear();
         job.setupUrl = setupUrl;
         job.defaultSetupUrl = defaultUrl;
         job.progress = RecordPiece;
@@ -156,6 +179,7 @@ protected:
     std::string log_;
     HWND window_ = nullptr;
     HttpPauseFunction previousPause_ = nullptr;
+    TraceSink previousTrace_ = nullptr;
     std::set<std::string> tempBefore_;
     std::unique_ptr<ScopedCurrentFolder> current_;
 };
@@ -190,6 +214,9 @@ TEST_F(SetupJobTest, AttemptsAndFallBack) {
         EXPECT_EQ(ReadLines(log_), lines) << c.name;
         EXPECT_EQ(gTrace.handOvers, c.ok ? 1 : 0) << c.name;
         EXPECT_EQ(gTrace.packages.size(), c.ok ? 1u : 3u) << c.name << ": a new file per attempt";
+        EXPECT_EQ(gFailedAttempts,
+                  Lines(c.ok ? 0 : 3, AttemptFailure(HttpFailure::kIncomplete, kHttpNoResponse)))
+            << c.name;
         ExpectEnded(job, c.name);
     }
 }
@@ -298,6 +325,9 @@ TEST_F(SetupJobTest, PackageChecks) {
         EXPECT_EQ(ReadLines(log_), lines) << c.name;
         EXPECT_EQ(gTrace.requests.size(), c.refusal ? 3u : 1u) << c.name;
         EXPECT_EQ(gTrace.handOvers, c.refusal ? 0 : 1) << c.name;
+        EXPECT_EQ(gFailedAttempts,
+                  Lines(c.refusal ? 3 : 0, AttemptFailure(HttpFailure::kPackageCheck, kHttpOk)))
+            << c.name;
         ExpectEnded(job, c.name);
     }
     // A refused package goes at once, before the fall-back request.

@@ -1,4 +1,4 @@
-#include "config/launcher_config_win.h"
+#include "config/remote_config_win.h"
 
 #include <gtest/gtest.h>
 

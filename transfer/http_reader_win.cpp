@@ -1,0 +1,223 @@
+#include "transfer/http_reader_win.h"
+
+#include <algorithm>
+
+#include "toolkit/text_win.h"
+#include "toolkit/trace_win.h"
+#include "transfer/http_internal.h"
+
+namespace kelto {
+
+namespace {
+
+// The reload flags keep a cached copy from standing in for the server's
+// current file; cookies, the proxy and the certificate check stay the
+// platform's. Redirects are followed here (OpenFollowingRedirects), so that
+// none leads from https to http whatever the platform would do.
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+int32_t StatusOf(HINTERNET request) {
+    return ParseHeaderNumber(QueryInfoText(request, HTTP_QUERY_STATUS_CODE));
+}
+
+// The absolute URL a Location header names, relative to the request's URL.
+std::string RedirectTarget(const std::string& url, HINTERNET request) {
+    std::wstring location = ToWide(QueryInfoText(request, HTTP_QUERY_LOCATION));
+    if (location.empty()) {
+        return {};
+    }
+    std::wstring base = ToWide(url);
+    DWORD chars = INTERNET_MAX_URL_LENGTH;
+    std::wstring target(chars, L'\0');
+    if (!InternetCombineUrlW(base.c_str(), location.c_str(), target.data(), &chars, 0)) {
+        DWORD error = GetLastError();
+        TraceError("resolve the redirect to " + ToUtf8(location), error);
+        return {};
+    }
+    target.resize(chars);
+    return ToUtf8(target);
+}
+
+// Opens x.url and follows its redirects, as long as MayRedirect allows; a
+// redirect it refuses, or one too many, opens nothing. x.finalUrl receives
+// the URL that answered, x.openFailure and x.error what kept it from
+// opening. x.requestHeaders go with every request of the chain.
+InternetHandle OpenFollowingRedirects(HINTERNET root, Exchange& x) {
+    const wchar_t* extra = x.requestHeaders.empty() ? nullptr : x.requestHeaders.c_str();
+    DWORD extraLength = extra ? static_cast<DWORD>(-1) : 0;
+    std::string url = x.url;
+    for (int redirects = 0;; ++redirects) {
+        std::wstring wideUrl = ToWide(url);
+        InternetHandle request(
+            InternetOpenUrlW(root, wideUrl.c_str(), extra, extraLength, kOpenUrlFlags, 0));
+        if (!request.IsValid()) {
+            x.error = GetLastError();
+            x.openFailure = HttpFailure::kOpen;
+            TraceError("open " + url, x.error);
+            return request;
+        }
+        x.finalUrl = url;
+        if (!IsRedirectStatus(StatusOf(request.Get()))) {
+            return request;
+        }
+        std::string target = RedirectTarget(url, request.Get());
+        if (target.empty()) {
+            return request;  // nowhere to go: the redirect is the answer
+        }
+        if (redirects == kMaxRedirects || !MayRedirect(url, target)) {
+            x.openFailure = HttpFailure::kRefusedRedirect;
+            TraceStep("redirect to " + target + " not followed");
+            return {};
+        }
+        TraceStep("redirected to " + target);
+        url = std::move(target);
+    }
+}
+
+void ReadAnswerHead(Exchange& x, HINTERNET request) {
+    if (x.wantRawHeaders) {
+        x.rawHeaders = QueryInfoText(request, HTTP_QUERY_RAW_HEADERS_CRLF);
+    }
+    x.contentLength = QueryInfoText(request, HTTP_QUERY_CONTENT_LENGTH);
+    x.status = QueryInfoText(request, HTTP_QUERY_STATUS_CODE);
+    x.etag = QueryInfoText(request, HTTP_QUERY_ETAG);
+    x.lastModified = QueryInfoText(request, HTTP_QUERY_LAST_MODIFIED);
+    x.contentRange = QueryInfoText(request, HTTP_QUERY_CONTENT_RANGE);
+}
+
+// Delivers one piece at a time, each once the caller has taken the last,
+// until the body ends, a read fails or the caller leaves.
+void ReadPieces(Exchange& x, HINTERNET request) {
+    for (;;) {
+        // The caller signals once it has taken the last delivery or left.
+        WaitForSingleObject(x.taken.Get(), INFINITE);
+        if (x.left.load()) {
+            return;
+        }
+        x.got = 0;
+        x.readFailed = !InternetReadFile(request, x.buffer.data(), kReadChunk, &x.got);
+        x.error = x.readFailed ? GetLastError() : 0;
+        SetEvent(x.ready.Get());
+        if (x.readFailed || x.got == 0) {
+            return;
+        }
+    }
+}
+
+DWORD WINAPI ReadRequest(void* parameter) {
+    // The thread's own reference to the record, taken over at once.
+    std::shared_ptr<Exchange> held = std::move(*std::unique_ptr<std::shared_ptr<Exchange>>(
+        static_cast<std::shared_ptr<Exchange>*>(parameter)));
+    Exchange& x = *held;
+    InternetHandle root(
+        InternetOpenW(x.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandle request;
+    if (root.IsValid()) {
+        request = OpenFollowingRedirects(root.Get(), x);
+    } else {
+        x.error = GetLastError();
+        x.openFailure = HttpFailure::kOpen;
+        TraceError("open WinInet", x.error);
+    }
+    x.opened = request.IsValid();
+    if (x.opened) {
+        ReadAnswerHead(x, request.Get());
+    }
+    SetEvent(x.ready.Get());
+    if (x.opened) {
+        ReadPieces(x, request.Get());
+    }
+    // The request handle closes before the root handle.
+    request.Close();
+    root.Close();
+    return 0;
+}
+
+DWORD Remaining(uint32_t limit, uint32_t spent) {
+    return spent < limit ? limit - spent : 0;
+}
+
+}  // namespace
+
+bool StartReader(const std::shared_ptr<Exchange>& x) {
+    if (!x->ready.IsValid() || !x->taken.IsValid()) {
+        x->error = GetLastError();
+        TraceError("make the request's events", x->error);
+        return false;
+    }
+    auto reference = std::make_unique<std::shared_ptr<Exchange>>(x);
+    ThreadHandle reader(CreateThread(nullptr, 0, ReadRequest, reference.get(), 0, nullptr));
+    if (!reader.IsValid()) {
+        x->error = GetLastError();
+        TraceError("start the request's reader", x->error);
+        return false;
+    }
+    (void)reference.release();  // the reader's now; it lets go of it when it ends
+    return true;
+}
+
+void AskForNextPiece(Exchange& x) {
+    SetEvent(x.taken.Get());
+}
+
+void LeaveExchange(Exchange& x) {
+    x.left.store(true);
+    SetEvent(x.taken.Get());
+}
+
+RequestClock StartRequestClock(const RequestLimits& limits, const TransferStop* stop) {
+    uint32_t now = GetTickCount();
+    return RequestClock{limits, stop, now, now};
+}
+
+HttpFailure WaitForDelivery(RequestClock& clock, HANDLE ready) {
+    DWORD wait = INFINITE;
+    uint32_t now = GetTickCount();
+    if (clock.limits.stallMs > 0) {
+        wait = Remaining(clock.limits.stallMs, now - clock.last);
+    }
+    if (clock.limits.totalMs > 0) {
+        wait = std::min<DWORD>(wait, Remaining(clock.limits.totalMs, now - clock.start));
+    }
+    HANDLE handles[] = {ready, clock.stop ? clock.stop->Event() : nullptr};
+    DWORD count = clock.stop && clock.stop->Event() ? 2 : 1;
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, wait);
+    clock.last = GetTickCount();
+    if (result == WAIT_OBJECT_0) {
+        return HttpFailure::kNone;
+    }
+    if (result == WAIT_OBJECT_0 + 1) {
+        return HttpFailure::kStopped;
+    }
+    if (result == WAIT_FAILED) {
+        LogLastError("wait for the server");
+        return HttpFailure::kStopped;
+    }
+    bool overall = clock.limits.totalMs > 0 && clock.last - clock.start >= clock.limits.totalMs;
+    return overall ? HttpFailure::kTimedOut : HttpFailure::kStalled;
+}
+
+std::string QueryInfoText(HINTERNET request, DWORD infoLevel) {
+    DWORD bytes = 0;
+    if (HttpQueryInfoW(request, infoLevel, nullptr, &bytes, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return {};
+    }
+    // A header does not change under us, but the reported size is trusted
+    // only as far as the buffer it describes.
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!HttpQueryInfoW(request, infoLevel, text.data(), &bytes, nullptr)) {
+        return {};
+    }
+    size_t chars = bytes / sizeof(wchar_t);
+    text.resize(chars < text.size() ? chars : text.size());
+    size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos) {
+        text.resize(nul);
+    }
+    return ToUtf8(text);
+}
+
+}  // namespace kelto
