@@ -76,6 +76,19 @@ std::string StatusText(LONG status) {
     return error == ERROR_MR_MID_NOT_FOUND ? std::string() : MessageText(error, nullptr);
 }
 
+// Tracing never changes what the caller reads from GetLastError next: the
+// text lookups and the debugger output set it on their own.
+class LastErrorKept {
+public:
+    LastErrorKept() : error_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(error_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+private:
+    DWORD error_;
+};
+
 void TraceFailure(std::string_view step, const std::string& code, const std::string& text) {
     std::string line(step);
     line += " failed: ";
@@ -90,6 +103,7 @@ void TraceFailure(std::string_view step, const std::string& code, const std::str
 }  // namespace
 
 void TraceStep(std::string_view what) {
+    const LastErrorKept kept;
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "Kelto2 +%.1fms: ", MillisecondsSinceStart());
     std::string line = stamp;
@@ -98,10 +112,12 @@ void TraceStep(std::string_view what) {
 }
 
 void DebugTrace(std::string_view line) {
+    const LastErrorKept kept;
     Emit("Kelto2: " + std::string(line));
 }
 
 std::string ErrorText(DWORD error) {
+    const LastErrorKept kept;
     if (error >= kFirstInternetError && error <= kLastInternetError) {
         if (HMODULE wininet = GetModuleHandleW(L"wininet.dll")) {
             std::string text = MessageText(error, wininet);
@@ -114,10 +130,12 @@ std::string ErrorText(DWORD error) {
 }
 
 void TraceError(std::string_view step, DWORD error) {
+    const LastErrorKept kept;
     TraceFailure(step, "error " + std::to_string(error), ErrorText(error));
 }
 
 void TraceStatus(std::string_view step, LONG status) {
+    const LastErrorKept kept;
     char code[24];
     std::snprintf(code, sizeof code, "status 0x%08lX", static_cast<unsigned long>(status));
     TraceFailure(step, code, StatusText(status));

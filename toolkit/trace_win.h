@@ -1,5 +1,6 @@
 // Lines for a debugger: what the launcher did and when. Under Wine,
-// WINEDEBUG=warn+seh shows them; the benchmarks read the times.
+// WINEDEBUG=warn+seh shows them; the benchmarks read the times. None of
+// these functions changes the thread's last error.
 #pragma once
 
 #include <windows.h>

@@ -3,10 +3,12 @@ break off, never end, or do not honour ranges. One case per path."""
 
 from __future__ import annotations
 
+import subprocess
+
 import pytest
 
 from conftest import Response, standin_exe
-from distserver import EndlessBody
+from distserver import EndlessBody, PatternBody
 from test_handover import GAME_MESSAGE, hand_over, rules
 from test_install import CONFIG, QUESTION, leftovers, serve_install  # noqa: F401 (fixture)
 
@@ -108,3 +110,27 @@ def test_cancel_during_a_stall_ends_the_run_at_once(bench, leftovers):
     assert not any(line.startswith("setup ") for line in bench.log_lines())
     assert len(bench.server.requests(SETUP)) == 1
     assert leftovers() == []
+
+
+def test_full_volume_fails_each_attempt_and_leaves_nothing(bench):
+    # The run's private folder is made in the system's Temp: a volume of
+    # 1 MiB there fills up while a 3 MiB package arrives.
+    temp = bench.prefix.path / "drive_c" / "windows" / "temp"
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "kelto2-full", str(temp)],
+                      capture_output=True).returncode != 0:
+        pytest.skip("a small volume can be mounted only by root")
+    try:
+        bench.serve_config(kelto=CONFIG)
+        bench.server.route(SETUP, Response(body=PatternBody(3 << 20)))
+        bench.enable_kelto_log()
+        result = bench.run_kelto(timeout=120, debug="-all,warn+seh")
+        assert result.ok, result
+        assert bench.kelto_log() == ["Start download mvsetup.exe, 0"] + \
+            ["Download mvsetup.exe failed"] * 3
+        # The attempts trace why they failed, with the system's error.
+        why = "download mvsetup.exe failed: the body could not be kept, status 0, error 112"
+        assert len([line for line in result.stderr.splitlines()
+                    if "OutputDebugStringA" in line and why in line]) == 3, result.stderr
+        assert list(temp.iterdir()) == []
+    finally:
+        subprocess.run(["umount", str(temp)], check=True)

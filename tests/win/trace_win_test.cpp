@@ -1,5 +1,6 @@
 #include "toolkit/trace_win.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ TEST(TraceWin, FailedStepsCarryTheErrorAndItsText) {
         EXPECT_EQ(c.line.find_first_of("\r\n"), std::string::npos) << c.line;
     }
     EXPECT_EQ(unknown, "rename failed: error 536875572");
+}
+
+// A failure traced on its way up still reaches the caller's GetLastError,
+// through the debugger's output and the text lookups alike.
+TEST(TraceWin, TracingKeepsTheLastError) {
+    const std::function<void()> traces[] = {
+        [] { LogLastError("write file"); },
+        [] { TraceError("rename", 0x20001234); },
+        [] { TraceStatus("open package", LONG(0xC0000022)); },
+        [] { TraceStep("step"); },
+        [] { DebugTrace("fact"); },
+        [] { (void)ErrorText(ERROR_INTERNET_TIMEOUT); },
+    };
+    for (size_t i = 0; i < std::size(traces); ++i) {
+        SetLastError(ERROR_DISK_FULL);
+        traces[i]();
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL)) << "trace " << i;
+    }
 }
 
 TEST(HandlesWin, PutClosesWhatIsHeld) {
