@@ -238,7 +238,7 @@ def test_a_second_launcher_shows_the_installing_ones_window_and_ends(bench, left
     """A user who sees nothing happen starts the launcher again: one run
     downloads and runs the package, the other brings its window forward and
     ends, whichever of the two decided first."""
-    serve_install(bench, chunk_size=2048, chunk_delay=0.2)
+    serve_install(bench, chunk_size=16384, chunk_delay=0.3)
     bench.enable_kelto_log()
     runs = [bench.start_kelto(debug="-all,warn+seh")]
     time.sleep(0.5)
