@@ -7,6 +7,7 @@
 #include "launcher/handover_win.h"
 #include "launcher/installed_downloader_win.h"
 #include "launcher/launch_decision.h"
+#include "launcher/single_install_win.h"
 #include "launcher/version.h"
 #include "toolkit/app_win.h"
 #include "toolkit/product.h"
@@ -57,6 +58,22 @@ void UninstallOutdated() {
     }
 }
 
+// Held by the main thread from the decision to install until the process
+// ends; the system lets go of it then.
+InstallLock gInstallLock;
+
+// A user who sees nothing happen starts the launcher again. While another
+// launcher of the session installs, this run brings that one's window to
+// the front and ends without downloading; when none is shown in time, it
+// installs all the same.
+void LeaveTheInstallToAnother() {
+    gInstallLock = TakeInstallLock(kInstallLockName);
+    if (gInstallLock.state == InstallLockState::kHeldByAnother &&
+        BringOtherProgressWindowForward(kOtherWindowWaitMs)) {
+        ExitProcess(0);
+    }
+}
+
 }  // namespace
 
 ProgressWindow* StartUp(Application& app) {
@@ -75,6 +92,7 @@ ProgressWindow* StartUp(Application& app) {
     if (outcome == LaunchOutcome::HandOver) {
         HandOverAndExit();
     }
+    LeaveTheInstallToAnother();
     if (outcome == LaunchOutcome::UninstallThenUpdate) {
         UninstallOutdated();
     }

@@ -6,9 +6,10 @@ namespace kelto {
 struct Application;
 struct ProgressWindow;
 
-// Either ends the process (hand-over) or returns the built progress window
-// for the message loop to show; null when the window could not be made
-// (traced), and then nothing was started.
+// Either ends the process (hand-over; another launcher of the session
+// installing, whose window it brings to the front) or returns the built
+// progress window for the message loop to show; null when the window could
+// not be made (traced), and then nothing was started.
 ProgressWindow* StartUp(Application& app);
 
 }  // namespace kelto

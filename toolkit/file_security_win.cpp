@@ -52,6 +52,8 @@ bool IsTrustedInstaller(PSID sid) {
            EqualSid(sid, trustedInstaller.Get());
 }
 
+}  // namespace
+
 // Whoever owns an object may have written it. An OWNER RIGHTS entry
 // (S-1-3-4) replaces the owner's implicit right to change the access list,
 // so an owner can lock a planted file against itself and pass any access
@@ -65,6 +67,8 @@ bool IsOwnedByAdministrators(PSECURITY_DESCRIPTOR descriptor) {
     return IsWellKnown(owner, WinLocalSystemSid) ||
            IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsTrustedInstaller(owner);
 }
+
+namespace {
 
 bool GrantsChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ChainPart part) {
     GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,

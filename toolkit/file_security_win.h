@@ -28,6 +28,13 @@ struct HeldProgram {
 // the first one that fails ends the walk; without, whatever is there.
 [[nodiscard]] HeldProgram HoldProgram(const std::string& path, HANDLE token = nullptr);
 
+// True when the descriptor's owner is SYSTEM, the Administrators or
+// TrustedInstaller: an owner that no program without administrator rights
+// can give an object (a token may name as owner only a group it holds
+// enabled for owning, and a filtered token holds the Administrators for
+// denying only).
+bool IsOwnedByAdministrators(PSECURITY_DESCRIPTOR descriptor);
+
 // True when each descriptor of chain (the program's, its folder's, then
 // those of the folders above up to the root) is owned by SYSTEM, the
 // Administrators or TrustedInstaller and grants the holder of token (an

@@ -83,7 +83,7 @@ struct InternetHandleTraits : NullInvalidTraits<HINTERNET> {
     static void Close(HINTERNET h) { InternetCloseHandle(h); }
 };
 
-// Processes, threads, tokens, jobs and events: NULL on failure.
+// Processes, threads, tokens, jobs, events and mutexes: NULL on failure.
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static HANDLE Invalid() { return nullptr; }
@@ -187,6 +187,7 @@ using ThreadHandle = OwnedHandle<KernelHandleTraits>;
 using TokenHandle = OwnedHandle<KernelHandleTraits>;
 using JobHandle = OwnedHandle<KernelHandleTraits>;
 using EventHandle = OwnedHandle<KernelHandleTraits>;
+using MutexHandle = OwnedHandle<KernelHandleTraits>;
 using EnvironmentBlock = OwnedHandle<EnvironmentBlockTraits>;
 template <typename T>
 using LocalMemory = OwnedHandle<LocalMemoryTraits<T>>;

@@ -278,6 +278,7 @@ ProgressWindow& NewProgressWindow() {
 bool BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     pw.Owner = &owner;
     TopWindowSpec spec;
+    spec.className = std::string(kProgressWindowClass);
     spec.style = kProgressWindowStyle;
     spec.outer = CenteredWindowRect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
     if (!CreateTopWindow(pw.Window, owner, spec)) {

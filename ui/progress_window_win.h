@@ -21,6 +21,10 @@ namespace kelto {
 // NUL-terminated) or null, valid until the send returns.
 inline constexpr UINT WM_SETUP_PROGRESS = WM_USER + 1000;
 
+// The progress window's class: another run of the launcher finds the window
+// by it.
+inline constexpr std::string_view kProgressWindowClass = "TKelto2Window";
+
 struct ProgressWindow {
     TopWindow Window;
     Element HeaderBox;

@@ -232,3 +232,32 @@ headerurl=www.example.com/page
     bench.winprobe("click", "TKelto2Window", "2")  # the minimise area
     time.sleep(1)
     assert bench.window_tree()["owner"]["style"] & WS_MINIMIZE
+
+
+def test_a_second_launcher_shows_the_installing_ones_window_and_ends(bench, leftovers):
+    """A user who sees nothing happen starts the launcher again: one run
+    downloads and runs the package, the other brings its window forward and
+    ends, whichever of the two decided first."""
+    serve_install(bench, chunk_size=16384, chunk_delay=0.3)
+    bench.enable_kelto_log()
+    runs = [bench.start_kelto(debug="-all,warn+seh")]
+    time.sleep(0.5)
+    runs.append(bench.start_kelto(debug="-all,warn+seh"))
+    deadline = time.monotonic() + 90
+    while all(run.poll() is None for run in runs) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    quick = next(run for run in runs if run.poll() is not None)
+    installing = next(run for run in runs if run is not quick)
+    assert quick.returncode == 0
+    assert installing.poll() is None, "the quick run ended only after the install"
+    trace = bench.stderr_of(quick)
+    assert "another launcher of the session is installing" in trace, trace[-3000:]
+    assert "building the window" not in trace, trace[-3000:]
+
+    assert installing.wait(timeout=120) == 0
+    assert "msg 0x13F4 9 0" in bench.wait_for_log("msg 0x13F4 9 0")
+    assert bench.server.paths().count("/download/mvsetup.exe") == 1
+    assert [line for line in bench.log_lines() if line.startswith("setup args")] == \
+        ["setup args  /S"]
+    assert bench.kelto_log().count("Start download mvsetup.exe, 0") == 1
+    assert leftovers() == []

@@ -419,10 +419,20 @@ class Bench:
         its window while it runs."""
         exe = BIN_DIR / "Kelto2.exe"
         self._kelto_err = tempfile.TemporaryFile()
-        return subprocess.Popen(["wine", str(exe), *args], cwd=self.cwd, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=self._kelto_err,
-                                env=self.prefix.env(self.locale, debug, self.env(env)),
-                                start_new_session=True)
+        process = subprocess.Popen(["wine", str(exe), *args], cwd=self.cwd,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=self._kelto_err,
+                                   env=self.prefix.env(self.locale, debug, self.env(env)),
+                                   start_new_session=True)
+        process.err_file = self._kelto_err
+        return process
+
+    @staticmethod
+    def stderr_of(process: subprocess.Popen) -> str:
+        """What a run that start_kelto started wrote to stderr so far (with
+        debug, its trace)."""
+        process.err_file.seek(0)
+        return process.err_file.read().decode("utf-8", "replace")
 
     def start_downloader(self, installation: Installation, args: Sequence[str] = ("/u",),
                          env: Optional[Mapping[str, str]] = None) -> subprocess.Popen:

@@ -29,21 +29,6 @@ TokenHandle NonAdministratorToken() {
     return check;
 }
 
-std::wstring OwnUserSid() {
-    TokenHandle token;
-    BYTE buffer[256];
-    DWORD size = 0;
-    wchar_t* text = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) ||
-        !GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
-        return L"";
-    }
-    std::wstring sid = text;
-    LocalFree(text);
-    return sid;
-}
-
 TEST(OnlyAdministratorsMayChange, OwnerAndRightsOfTheProgramAndEveryFolderAbove) {
     TokenHandle user = NonAdministratorToken();
     std::wstring me = OwnUserSid();

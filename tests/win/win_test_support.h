@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -15,6 +16,7 @@
 
 #include "launcher/installed_downloader_win.h"
 #include "toolkit/file_win.h"
+#include "toolkit/handles_win.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 
@@ -27,6 +29,20 @@ inline std::optional<std::string> EnvVar(const wchar_t* name) {
         return std::nullopt;
     }
     return ToUtf8(std::wstring_view(buffer, len));
+}
+
+// The test's own user, as a string SID; "" when it cannot be read.
+inline std::wstring OwnUserSid() {
+    TokenHandle token;
+    BYTE buffer[256];
+    DWORD size = 0;
+    LocalMemory<wchar_t*> text;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) ||
+        !GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.Put())) {
+        return L"";
+    }
+    return text.Get();
 }
 
 // Creates every missing folder of path.
