@@ -34,9 +34,8 @@ LocalMemory<PSECURITY_DESCRIPTOR> InstallLockDescriptor() {
 // too: one may have made the name first. CreateMutexEx then opens that
 // object (ERROR_ALREADY_EXISTS) and leaves its descriptor as it is, so its
 // owner decides: only an owner that no such program can give an object
-// makes it a launcher's lock. A name that such a program made lead to some
-// administrator's object held for good costs a run no more than the
-// bounded wait for a window.
+// makes it a launcher's lock. Even a launcher's lock held for good costs a
+// run no more than the bounded wait for a window.
 bool IsLaunchersLock(HANDLE mutex) {
     LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
     DWORD error = GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, nullptr,
