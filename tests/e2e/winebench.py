@@ -593,12 +593,15 @@ class Bench:
 # --- nginx --------------------------------------------------------------------
 
 def nginx(root: pathlib.Path, work: pathlib.Path, port: int,
-          download_rate: str = "0") -> subprocess.Popen:
+          download_rate: str = "0",
+          tls: Optional[tuple[int, pathlib.Path, pathlib.Path]] = None) -> subprocess.Popen:
     """nginx serving the folder root as the distribution server does, on
     127.0.0.1:port; the launcher reaches it as its proxy (http_proxy). Its
     workers run as an unprivileged user, so root must be readable.
     download_rate limits what /download/ sends per second ("160k"; "0" for
-    no limit)."""
+    no limit). tls (port, certificate, key) serves the same over TLS too."""
+    listen_tls = (f"listen 127.0.0.1:{tls[0]} ssl; ssl_certificate {tls[1]}; "
+                  f"ssl_certificate_key {tls[2]};") if tls else ""
     conf = work / "nginx.conf"
     conf.write_text(f"""
 daemon off;
@@ -615,6 +618,7 @@ http {{
     scgi_temp_path {work}/scgi;
     server {{
         listen 127.0.0.1:{port};
+        {listen_tls}
         server_name dl.morvik.example;
         root {root};
         location /download/ {{ limit_rate {download_rate}; }}
