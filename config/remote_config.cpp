@@ -1,6 +1,7 @@
 #include "config/remote_config.h"
 
 #include "toolkit/product.h"
+#include "transfer/http.h"
 
 namespace kelto {
 
@@ -16,6 +17,22 @@ std::string ConfigFileUrl(std::string_view baseUrl, std::string_view fileName) {
     std::string url(baseUrl);
     url += fileName;
     return url;
+}
+
+std::array<std::string, kConfigRequests> ConfigFileUrls(std::string_view baseUrl, int gameNumber) {
+    std::string base = baseUrl.empty() ? DefaultConfigBaseUrl() : std::string(baseUrl);
+    return {ConfigFileUrl(base, kGeneralConfigName),
+            ConfigFileUrl(base, GameConfigName(gameNumber))};
+}
+
+void ApplyConfigAnswers(LauncherConfig& config,
+                        std::span<const ConfigAnswer, kConfigRequests> answers, ConfigLoader load) {
+    // In the order of the files, not of arrival: the game's file overrides.
+    for (const ConfigAnswer& answer : answers) {
+        if (answer.status == kHttpOk) {
+            load(config, answer.body);
+        }
+    }
 }
 
 }  // namespace kelto

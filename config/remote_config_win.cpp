@@ -1,33 +1,33 @@
 #include "config/remote_config_win.h"
 
-#include "config/remote_config.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "transfer/http_win.h"
 
 namespace kelto {
 
-namespace {
-
-void LoadIfServed(LauncherConfig& config, const std::string& url) {
+RemoteConfigFetch StartRemoteConfigFetch(std::string_view baseUrl) {
     // In memory from the first byte to the parse: no file on disk that
-    // another program could rewrite in between.
-    // A longer answer, or one that keeps the launcher waiting, fails the
-    // transfer and loads nothing.
-    MemorySink body;
-    if (HttpGet(url, body, "", nullptr, nullptr, kServerFileLimits).status == kHttpOk) {
-        const std::vector<uint8_t>& bytes = body.Bytes();
-        LoadFromGbk(config,
-                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    // another program could rewrite in between. A longer answer, or one
+    // that keeps the launcher waiting, fails the transfer and loads nothing.
+    RemoteConfigFetch fetch;
+    std::array<std::string, kConfigRequests> urls = ConfigFileUrls(baseUrl, kGameNumber);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        fetch.requests[i] = StartGet(std::move(urls[i]), kServerFileLimits);
     }
+    return fetch;
 }
 
-}  // namespace
-
-void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl) {
-    std::string base = baseUrl.empty() ? DefaultConfigBaseUrl() : std::string(baseUrl);
-    LoadIfServed(config, ConfigFileUrl(base, kGeneralConfigName));
-    LoadIfServed(config, ConfigFileUrl(base, GameConfigName(kGameNumber)));
+void FinishRemoteConfigFetch(RemoteConfigFetch& fetch, LauncherConfig& config) {
+    std::array<GetAnswer, kConfigRequests> answers;
+    std::array<ConfigAnswer, kConfigRequests> loads;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        answers[i] = AwaitGet(*fetch.requests[i]);
+        const std::vector<uint8_t>& body = answers[i].body;
+        loads[i] = {answers[i].result.status,
+                    std::string_view(reinterpret_cast<const char*>(body.data()), body.size())};
+    }
+    ApplyConfigAnswers(config, loads, &LoadFromGbk);
 }
 
 void LoadFromGbk(LauncherConfig& config, std::string_view gbk) {

@@ -2,15 +2,30 @@
 // loading them as the server sends them.
 #pragma once
 
+#include <array>
+#include <memory>
 #include <string_view>
 
 #include "config/launcher_config.h"
+#include "config/remote_config.h"
+#include "transfer/http_pending_win.h"
 
 namespace kelto {
 
-// Loads the general file, then the game's file, over config; each only when
-// it arrived with status 200. baseUrl empty means the default base.
-void FetchRemoteConfig(LauncherConfig& config, std::string_view baseUrl);
+// The requests of one configuration fetch, on their way, in the order of
+// ConfigFileUrls.
+struct RemoteConfigFetch {
+    std::array<std::shared_ptr<PendingGet>, kConfigRequests> requests;
+};
+
+// Sends the requests for the general file and the game's file side by
+// side. baseUrl empty means the default base.
+RemoteConfigFetch StartRemoteConfigFetch(std::string_view baseUrl);
+
+// Waits for both answers, each as long as its limits allow, and loads them
+// over config as ApplyConfigAnswers says: the general file, then the
+// game's, each only when it arrived with status 200.
+void FinishRemoteConfigFetch(RemoteConfigFetch& fetch, LauncherConfig& config);
 
 // Loads the bytes of a GBK configuration file over the record.
 void LoadFromGbk(LauncherConfig& config, std::string_view gbk);

@@ -10,6 +10,7 @@
 #include "toolkit/process_win.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
+#include "transfer/http_pending_win.h"
 #include "transfer/http_win.h"
 
 namespace kelto {
@@ -53,14 +54,15 @@ bool DownloaderWindowExists() {
     return FindDownloaderWindow() != nullptr;
 }
 
-uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::string_view serverRoot) {
+uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::string_view serverRoot,
+                        PendingGet* firstRefresh) {
     std::string exe = FindDownloaderExe();
     if (exe.empty()) {
         return 0;
     }
     // A stale software.xml is no reason to keep the user from the Downloader.
     try {
-        UpdateSoftwareXml(timing, serverRoot);
+        UpdateSoftwareXml(timing, serverRoot, firstRefresh);
     } catch (const std::exception&) {
     }
     WriteLog("Executing " + exe);
@@ -83,12 +85,14 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     TraceStep("Downloader window found");
     WriteLog(SendMessageLogLine(reinterpret_cast<intptr_t>(window), kHandOverMessage, gameNumber));
     // Waits until the Downloader has taken the message; what it answers
-    // means nothing to the launcher. Only a Downloader that stops answering
-    // is given up on.
+    // means nothing to the launcher. Only a Downloader that does not take
+    // it within the time limit is given up on: one that Windows merely
+    // thinks hung (busy for 5 s) still gets the game, where SMTO_ABORTIFHUNG
+    // would give up on it at once.
     DWORD_PTR ignored = 0;
-    // A hung Downloader reads ERROR_TIMEOUT here.
+    // A Downloader that never answers reads ERROR_TIMEOUT here.
     if (!SendMessageTimeoutW(window, kHandOverMessage, static_cast<WPARAM>(gameNumber), 0,
-                             SMTO_ABORTIFHUNG, timing.hungSendLimitMs, &ignored)) {
+                             SMTO_NORMAL, timing.hungSendLimitMs, &ignored)) {
         LogLastError("send the hand-over message");
     } else {
         TraceStep("hand-over message sent");
@@ -96,15 +100,15 @@ uintptr_t RunDownloader(int gameNumber, const HandOverTiming& timing, std::strin
     return reinterpret_cast<uintptr_t>(window);
 }
 
-void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot) {
+void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot,
+                       PendingGet* firstRefresh) {
     const std::string url = SoftwareXmlUrl(serverRoot);
     const uint32_t start = GetTickCount();
     for (uint32_t attempt = 0; attempt < timing.refreshAttempts; ++attempt) {
         // Each attempt gets what is left of the refresh's time, up to the
-        // limit of one request; none is left for another once it is spent.
+        // limit of one request; once it is spent, no attempt is made.
         uint32_t spent = GetTickCount() - start;
         if (spent >= timing.refreshBudgetMs) {
-            WriteLog("update software.xml failed");
             return;
         }
         RequestLimits limits = kServerFileLimits;
@@ -119,14 +123,16 @@ void UpdateSoftwareXml(const HandOverTiming& timing, std::string_view serverRoot
             return;
         }
         std::string path = folder + "\\" + std::string(kSoftwareXmlName);
-        if (DownloadToFile(url, path, "", nullptr, nullptr, limits).status == kHttpOk) {
+        // The answer that came early is held in memory and written only now.
+        HttpResult result = attempt == 0 && firstRefresh
+                                ? AwaitDownloadToFile(*firstRefresh, path)
+                                : DownloadToFile(url, path, "", nullptr, nullptr, limits);
+        if (result.status == kHttpOk) {
             WriteLog("software.xml updated");
             return;
         }
         WriteLog("update software.xml failed");
-        if (attempt + 1 < timing.refreshAttempts) {
-            Sleep(timing.refreshPauseMs);
-        }
+        Sleep(timing.refreshPauseMs);
     }
 }
 

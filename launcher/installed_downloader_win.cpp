@@ -171,7 +171,10 @@ std::string FindDownloaderExe() {
 }
 
 std::string GetInstalledVersion() {
-    std::string exe = FindDownloaderExe();
+    return InstalledVersionOf(FindDownloaderExe());
+}
+
+std::string InstalledVersionOf(const std::string& exe) {
     return exe.empty() ? std::string(kNoVersion) : GetFileVersionText(exe);
 }
 

@@ -29,6 +29,8 @@ std::string GetInstallLocation(std::string_view productName);
 std::string FindDownloaderExe();
 // "0" when no Downloader is found, "" when its executable has no version.
 std::string GetInstalledVersion();
+// The same for the executable FindDownloaderExe found ("" for none).
+std::string InstalledVersionOf(const std::string& exe);
 // The folder of the found executable with a trailing '\', or "".
 std::string GetInstalledDir();
 // The file version in "%d.%d.%d.%d"; "" without a readable version resource.

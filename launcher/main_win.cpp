@@ -14,10 +14,10 @@
 #include "ui/image_types_win.h"
 #include "ui/progress_window_win.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+namespace {
+
+void TraceReleaseKey() {
     using namespace kelto;
-    RestrictDllSearchToSystem32();
-    TraceStep("start");
     switch (LoadReleaseKey().state) {
         case ReleaseKeyState::kValid:
             TraceStep("keyed: a Setup package runs only with a signature that verifies");
@@ -29,13 +29,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             TraceStep("keyed, but the release key is malformed: no Setup package runs");
             break;
     }
-    PreloadSystemLibraries();
-    RegisterSkinImageTypes();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace kelto;
+    RestrictDllSearchToSystem32();
+    TraceStep("start");
     // An error that escapes start-up ends the run with a report and code 1;
     // a progress window that could not be made, with the trace and code 1.
     try {
+        // The server is asked first: its answers are on their way while the
+        // rest of the process gets ready.
+        StartUpRequests requests = SendStartUpRequests();
+        TraceReleaseKey();
+        PreloadSystemLibraries();
+        RegisterSkinImageTypes();
         Application& app = CreateApplication(std::string(kApplicationCaption));
-        CurrentProgressWindow = StartUp(app);
+        CurrentProgressWindow = StartUp(app, requests);
         if (!CurrentProgressWindow) {
             return 1;
         }

@@ -4,6 +4,7 @@
 
 #include "config/remote_config_win.h"
 #include "launcher/command_line.h"
+#include "launcher/handover.h"
 #include "launcher/handover_win.h"
 #include "launcher/installed_downloader_win.h"
 #include "launcher/launch_decision.h"
@@ -13,6 +14,7 @@
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
+#include "transfer/http_pending_win.h"
 #include "ui/progress_window_win.h"
 
 namespace kelto {
@@ -36,10 +38,23 @@ void TraceDecision(const LauncherConfig& config, const std::string& installed,
                (facts.testMode ? ", test mode" : "") + " -> " + LaunchOutcomeName(outcome));
 }
 
+// A Downloader whose software.xml a hand-over would refresh gets the
+// refresh's first request at once, beside the configuration's: when the
+// decision is to hand over, its answer is there by then. Null when no
+// Downloader executable was found, when it is found only under the older
+// product name (whose refresh makes no request), and in test mode, which
+// never hands over from here.
+std::shared_ptr<PendingGet> StartEarlyRefresh(const std::string& exe, bool testMode) {
+    if (testMode || exe.empty() || GetInstallLocation(kProductName).empty()) {
+        return nullptr;
+    }
+    return StartGet(SoftwareXmlUrl(kServerRoot), kServerFileLimits);
+}
+
 // Whether the Downloader was found, started and messaged or not, the run
 // ends here: there is nothing else the launcher could do for the user.
-[[noreturn]] void HandOverAndExit() {
-    (void)RunDownloader(kGameNumber);
+[[noreturn]] void HandOverAndExit(PendingGet* firstRefresh) {
+    (void)RunDownloader(kGameNumber, {}, kServerRoot, firstRefresh);
     ExitProcess(0);
 }
 
@@ -76,22 +91,35 @@ void LeaveTheInstallToAnother() {
 
 }  // namespace
 
-ProgressWindow* StartUp(Application& app) {
+StartUpRequests SendStartUpRequests() {
+    OpenHttpSession();
+    StartUpRequests requests;
+    requests.args = ProcessArguments();
+    requests.config = StartRemoteConfigFetch(BaseUrlArgument(requests.args));
+    return requests;
+}
+
+ProgressWindow* StartUp(Application& app, StartUpRequests& requests) {
     ProgressWindow& window = NewProgressWindow();
     LauncherConfig& config = window.Config;
 
-    std::vector<std::string> args = ProcessArguments();
-    FetchRemoteConfig(config, BaseUrlArgument(args));
+    // The configuration is on its way while the installed Downloader is
+    // looked at; so is its software.xml when there is one to refresh.
+    std::string exe = FindDownloaderExe();
+    bool testMode = CommandLineHasSwitch(requests.args, "testui");
+    std::shared_ptr<PendingGet> earlyRefresh = StartEarlyRefresh(exe, testMode);
+    std::string installed = InstalledVersionOf(exe);
+    FinishRemoteConfigFetch(requests.config, config);
 
-    std::string installed = GetInstalledVersion();
-    bool testMode = CommandLineHasSwitch(args, "testui");
     LaunchFacts facts = GatherLaunchFacts(config, installed, testMode);
     LaunchOutcome outcome = DecideLaunch(facts, &DownloaderWindowExists);
     TraceDecision(config, installed, facts, outcome);
 
     if (outcome == LaunchOutcome::HandOver) {
-        HandOverAndExit();
+        HandOverAndExit(earlyRefresh.get());
     }
+    // The refresh after the setup asks the server anew.
+    earlyRefresh.reset();
     LeaveTheInstallToAnother();
     if (outcome == LaunchOutcome::UninstallThenUpdate) {
         UninstallOutdated();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "toolkit/product.h"
@@ -38,6 +39,8 @@ public:
     [[nodiscard]] bool Append(const uint8_t* data, size_t size) override;
     [[nodiscard]] bool Restart() override;
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    // Hands the body over and leaves the sink empty.
+    std::vector<uint8_t> TakeBytes() { return std::exchange(bytes_, {}); }
 
 private:
     size_t limit_;

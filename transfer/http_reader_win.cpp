@@ -1,6 +1,8 @@
 #include "transfer/http_reader_win.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
@@ -43,14 +45,14 @@ std::string RedirectTarget(const std::string& url, HINTERNET request) {
 // redirect it refuses, or one too many, opens nothing. x.finalUrl receives
 // the URL that answered, x.openFailure and x.error what kept it from
 // opening. x.requestHeaders go with every request of the chain.
-InternetHandle OpenFollowingRedirects(HINTERNET root, Exchange& x) {
+InternetHandle OpenFollowingRedirects(HINTERNET session, Exchange& x) {
     const wchar_t* extra = x.requestHeaders.empty() ? nullptr : x.requestHeaders.c_str();
     DWORD extraLength = extra ? static_cast<DWORD>(-1) : 0;
     std::string url = x.url;
     for (int redirects = 0;; ++redirects) {
         std::wstring wideUrl = ToWide(url);
         InternetHandle request(
-            InternetOpenUrlW(root, wideUrl.c_str(), extra, extraLength, kOpenUrlFlags, 0));
+            InternetOpenUrlW(session, wideUrl.c_str(), extra, extraLength, kOpenUrlFlags, 0));
         if (!request.IsValid()) {
             x.error = GetLastError();
             x.openFailure = HttpFailure::kOpen;
@@ -105,18 +107,82 @@ void ReadPieces(Exchange& x, HINTERNET request) {
     }
 }
 
+// The run's WinInet sessions, one per user agent text (the product only
+// ever sends the empty one). Every request of the run goes through the
+// session of its agent, so that a connection a server keeps open serves the
+// next request to it, and over https the TLS session with it is resumed.
+// The record is never destroyed and its sessions never closed: a reader may
+// still be blocked in a call on one while the process ends, and closing it
+// then could wait for that call. The system releases them with the process.
+struct Sessions {
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::vector<std::pair<std::wstring, InternetHandle>> open;
+};
+
+Sessions& RunSessions() {
+    static Sessions* sessions = new Sessions();
+    return *sessions;
+}
+
+// WinInet limits the connections to one HTTP/1.1 server, by default to two,
+// in a setting of the whole process (a null handle). The most requests the
+// launcher makes to one server side by side (the four skin pictures) each
+// get a connection of their own; WinInet opens one only for a request that
+// finds none free, so a run never has more connections to a server than
+// requests to it at once.
+constexpr ULONG kConnectionsPerServer = 4;
+
+void AllowConnectionsPerServer() {
+    ULONG connections = kConnectionsPerServer;
+    if (!InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections,
+                            sizeof connections)) {
+        DWORD error = GetLastError();
+        TraceError("allow " + std::to_string(connections) + " connections per server", error);
+    }
+}
+
+}  // namespace
+
+HINTERNET SessionFor(const std::wstring& agent, DWORD& error) {
+    Sessions& sessions = RunSessions();
+    AcquireSRWLockExclusive(&sessions.lock);
+    HINTERNET session = nullptr;
+    for (const auto& [openAgent, handle] : sessions.open) {
+        if (openAgent == agent) {
+            session = handle.Get();
+        }
+    }
+    if (session == nullptr) {
+        if (sessions.open.empty()) {
+            AllowConnectionsPerServer();
+        }
+        InternetHandle opened(
+            InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        error = opened.IsValid() ? 0 : GetLastError();
+        if (opened.IsValid()) {
+            session = opened.Get();
+            sessions.open.emplace_back(agent, std::move(opened));
+            TraceStep("WinInet session open");
+        }
+    }
+    ReleaseSRWLockExclusive(&sessions.lock);
+    return session;
+}
+
+namespace {
+
 DWORD WINAPI ReadRequest(void* parameter) {
     // The thread's own reference to the record, taken over at once.
     std::shared_ptr<Exchange> held = std::move(*std::unique_ptr<std::shared_ptr<Exchange>>(
         static_cast<std::shared_ptr<Exchange>*>(parameter)));
     Exchange& x = *held;
-    InternetHandle root(
-        InternetOpenW(x.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    DWORD error = 0;
+    HINTERNET session = SessionFor(x.agent, error);
     InternetHandle request;
-    if (root.IsValid()) {
-        request = OpenFollowingRedirects(root.Get(), x);
+    if (session != nullptr) {
+        request = OpenFollowingRedirects(session, x);
     } else {
-        x.error = GetLastError();
+        x.error = error;
         x.openFailure = HttpFailure::kOpen;
         TraceError("open WinInet", x.error);
     }
@@ -128,9 +194,8 @@ DWORD WINAPI ReadRequest(void* parameter) {
     if (x.opened) {
         ReadPieces(x, request.Get());
     }
-    // The request handle closes before the root handle.
+    // Only the request's own handle: the session stays for the run.
     request.Close();
-    root.Close();
     return 0;
 }
 

@@ -47,9 +47,17 @@ struct Exchange {
 };
 
 // Starts x's reader on a thread of its own, which holds its own reference
-// to x and is waited for by nobody; it opens x.url and signals x.ready.
+// to x and is waited for by nobody; it opens x.url in the run's WinInet
+// session for x.agent, shared by every request with that agent and never
+// closed, and signals x.ready.
 // False, with x.error set and traced, when it could not start.
 [[nodiscard]] bool StartReader(const std::shared_ptr<Exchange>& x);
+
+// The run's WinInet session for agent, opened by the first request that
+// needs it, or by OpenHttpSession; null, with the error in error, when
+// WinInet could not open one (the next request tries again). Only a thread
+// that opens a session makes others wait for it, and only while it does.
+HINTERNET SessionFor(const std::wstring& agent, DWORD& error);
 
 // Lets the reader fetch the next piece of the body: the caller has taken
 // the last delivery.

@@ -300,6 +300,11 @@ HttpPauseFunction SetHttpPauseForTesting(HttpPauseFunction pause) {
     return previous;
 }
 
+void OpenHttpSession() {
+    DWORD error = 0;
+    (void)SessionFor(L"", error);
+}
+
 void TraceHttpResult(std::string_view what, const HttpResult& result) {
     std::string line(what);
     line += " failed: ";

@@ -40,6 +40,13 @@ struct HttpResult {
     DWORD error = 0;
 };
 
+// Opens the WinInet session of the empty agent now, on this thread, before
+// the first request needs it: the session's start loads WinInet, the
+// slowest part of a first request, and no new thread (a request's) can
+// start while another one loads a library. A session that cannot be opened
+// is traced; the requests then try again themselves.
+void OpenHttpSession();
+
 // Traces what result tells, as one line:
 // "<what> failed: <failure text>, status <n>[, error <n>[: <system text>]]".
 void TraceHttpResult(std::string_view what, const HttpResult& result);

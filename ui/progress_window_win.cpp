@@ -5,6 +5,7 @@
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
 #include "toolkit/trace_win.h"
+#include "transfer/http_pending_win.h"
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
@@ -156,21 +157,29 @@ bool StopPastSkinLimit(int32_t, int32_t received, uint32_t) {
     return received <= kMaxServerFileBytes;
 }
 
-// True when the server answered 200. An oversized body counts as fetched
-// and not decodable.
-bool FetchImage(const std::string& url, SkinImage& image) {
+// The request for a picture, on its way; none for an empty URL.
+std::shared_ptr<PendingGet> StartImageFetch(const std::string& url) {
     if (url.empty()) {
-        return false;
+        return nullptr;
     }
-    MemorySink stream(kMaxServerFileBytes + kReadChunk);
     // Fetched before the window shows: a server that keeps it waiting is
     // given up on as for the configuration, and the picture is not shown.
     const RequestLimits waits{kServerFileStallMs, kServerFileTotalMs};
-    if (HttpGet(url, stream, "", nullptr, &StopPastSkinLimit, waits).status != kHttpOk) {
+    return StartGet(url, waits, &StopPastSkinLimit);
+}
+
+// True when the server answered 200. An oversized body counts as fetched
+// and not decodable.
+bool FinishImageFetch(PendingGet* fetch, const std::string& url, SkinImage& image) {
+    if (fetch == nullptr) {
         return false;
     }
-    if (stream.Bytes().size() <= static_cast<size_t>(kMaxServerFileBytes)) {
-        LoadImageByExtension(UrlExtension(url), stream.Bytes(), image);
+    GetAnswer answer = AwaitGet(*fetch);
+    if (answer.result.status != kHttpOk) {
+        return false;
+    }
+    if (answer.body.size() <= static_cast<size_t>(kMaxServerFileBytes)) {
+        LoadImageByExtension(UrlExtension(url), answer.body, image);
     }
     return true;
 }
@@ -293,20 +302,27 @@ bool BuildProgressWindow(ProgressWindow& pw, Application& owner) {
 
 void LoadSkin(ProgressWindow& pw) {
     const LauncherConfig& c = pw.Config;
+    // Requested side by side; each is then taken and applied in turn, as if
+    // it had been fetched alone.
+    std::shared_ptr<PendingGet> header = StartImageFetch(c.headerImg);
+    std::shared_ptr<PendingGet> close = StartImageFetch(c.closeImg);
+    std::shared_ptr<PendingGet> mask = StartImageFetch(c.backgroundMask);
+    std::shared_ptr<PendingGet> background = StartImageFetch(c.backgroundImg);
     SkinFacts& skin = pw.Skin;
-    skin.headerShown = FetchImage(c.headerImg, pw.HeaderImage) && pw.HeaderImage.width != 0;
+    skin.headerShown =
+        FinishImageFetch(header.get(), c.headerImg, pw.HeaderImage) && pw.HeaderImage.width != 0;
     if (skin.headerShown) {
         skin.header = SizeOf(pw.HeaderImage);
     } else {
         SetElementVisible(pw.HeaderBox, false);
     }
-    skin.closeFetched = FetchImage(c.closeImg, pw.CloseImage);
+    skin.closeFetched = FinishImageFetch(close.get(), c.closeImg, pw.CloseImage);
     if (skin.closeFetched) {
         skin.close = SizeOf(pw.CloseImage);
     }
     // Fetched and kept, never applied: the window stays a rectangle.
-    (void)FetchImage(c.backgroundMask, pw.MaskImage);
-    (void)FetchImage(c.backgroundImg, pw.BackgroundImage);
+    (void)FinishImageFetch(mask.get(), c.backgroundMask, pw.MaskImage);
+    (void)FinishImageFetch(background.get(), c.backgroundImg, pw.BackgroundImage);
     skin.background = SizeOf(pw.BackgroundImage);
     ApplyFrame(pw, SkinnedWindowFrame(skin));
     LayoutProgressWindow(pw);

@@ -6,7 +6,8 @@ in with absolute URLs ("GET http://dl.morvik.example/kelto2/kelto.dat
 HTTP/1.1"); plain origin-form requests work too. Routes map a URL path (any
 host, or one host) to a Response, or to a sequence of them for repeated
 requests. Every request is recorded. Each response is followed by closing
-the connection, which is what lets a response without Content-Length end.
+the connection, which is what lets a response without Content-Length end,
+unless the response keeps it open for the next request (keep_alive).
 
 Use it in-process:
 
@@ -40,6 +41,7 @@ Canned routes, always there (Windows tests depend on exactly these):
     /canned/redirect?to=PATH          302 to PATH on the request's host
     /canned/file?name=NAME            200, the file NAME of the files folder
                                       (--files, DistServer.files), else 404
+    /canned/peer?delay_ms=D           200 after D ms, the client's port; kept open
 """
 
 from __future__ import annotations
@@ -174,6 +176,9 @@ class Response:
         connection is closed after stall_seconds (or when the server stops).
     ranges: honour "Range: bytes=N-" when its If-Range matches this
         response's ETag (or Last-Modified): 206 with the rest of the body.
+    keep_alive: "Connection: keep-alive" instead of "close", and the
+        connection then waits for the next request; for a body of announced
+        length only.
     """
 
     status: Union[int, str] = 200
@@ -190,6 +195,7 @@ class Response:
     stall_after: Optional[int] = None
     stall_seconds: Optional[float] = None
     ranges: bool = False
+    keep_alive: bool = False
 
     def status_line(self) -> bytes:
         if isinstance(self.status, str):
@@ -318,6 +324,9 @@ def canned_response(request: RecordedRequest) -> Optional[Response]:
     if name == "slow":
         return Response(body=PatternBody(size), chunk_size=max(1, _int_param(request, "chunk", 1024)),
                         chunk_delay=_int_param(request, "delay_ms", 100) / 1000.0)
+    if name == "peer":
+        return Response(body=str(request.client_port).encode("ascii"), keep_alive=True,
+                        delay=_int_param(request, "delay_ms", 0) / 1000.0)
     if name == "redirect":
         to = request.params.get("to", "/")
         if not to.startswith("/"):
@@ -346,14 +355,16 @@ class _Handler(socketserver.BaseRequestHandler):
                     owner._send(sock, Response(status=400, body=b"bad request"), "GET")
                     return
                 owner._record(request)
-                if request.method != "CONNECT" or scheme == "https":
-                    break
-                sock = owner._open_tunnel(sock)
-                if sock is None:
+                if request.method == "CONNECT" and scheme == "http":
+                    sock = owner._open_tunnel(sock)
+                    if sock is None:
+                        return
+                    scheme = "https"
+                    continue
+                response = owner._respond_to(request)
+                owner._send(sock, response, request.method, request.path)
+                if not response.keep_alive:
                     return
-                scheme = "https"
-            response = owner._respond_to(request)
-            owner._send(sock, response, request.method, request.path)
         except OSError:
             pass  # the client went away or the server is stopping
         finally:
@@ -620,14 +631,15 @@ class DistServer:
         if length is not None and "content-length" not in names:
             lines.append(f"Content-Length: {length}".encode("ascii"))
         if "connection" not in names:
-            lines.append(b"Connection: close")
+            lines.append(b"Connection: keep-alive" if response.keep_alive else b"Connection: close")
         for name, value in response.headers:
             lines.append(f"{name}: {value}".encode("latin-1"))
         sock.sendall(b"\r\n".join(lines) + b"\r\n\r\n")
 
         if method.upper() != "HEAD":
             self._send_body(sock, response, path)
-        self._close(sock, response.reset)
+        if not response.keep_alive:
+            self._close(sock, response.reset)
 
     def _send_body(self, sock: socket.socket, response: Response, path: str = "") -> None:
         body = response.body

@@ -107,6 +107,22 @@ def test_canned_redirect_keeps_the_request_host(srv):
     assert srv.paths()[-2:] == ["/canned/redirect", "/canned/ok"]
 
 
+def test_canned_peer_keeps_the_connection_for_the_next_request(srv):
+    connection = http.client.HTTPConnection("127.0.0.1", srv.port, timeout=10)
+    try:
+        bodies = []
+        for _ in range(2):
+            connection.request("GET", f"http://{HOST}/canned/peer")
+            reply = connection.getresponse()
+            assert reply.status == 200 and reply.headers["Connection"] == "keep-alive"
+            bodies.append(reply.read())
+        port = connection.sock.getsockname()[1]
+    finally:
+        connection.close()
+    assert bodies == [str(port).encode()] * 2
+    assert [r.client_port for r in srv.requests()] == [port, port]
+
+
 def test_canned_hang_sends_nothing_then_closes(srv):
     start = time.monotonic()
     raw = raw_get(srv.port, "/canned/hang?ms=600")
@@ -313,7 +329,7 @@ def test_command_line_serves_a_folder_and_prints_requests(tmp_path):
     try:
         first = proc.stdout.readline()
         port = int(re.search(r"127\.0\.0\.1:(\d+)", first).group(1))
-        listing = [proc.stdout.readline() for _ in range(11)]
+        listing = [proc.stdout.readline() for _ in range(12)]
         assert any("/canned/ok?size=N" in line for line in listing)
         assert raw_get(port, "/kelto2/kelto.dat").body.startswith(b"[forceupdate]")
         assert raw_get(port, "/canned/404").body == b"not here"

@@ -58,9 +58,10 @@ def test_up_to_date_downloader_is_refreshed_started_and_messaged(bench):
     assert trace[:2] == ["software.xml updated", "Executing " + exe], trace
     assert len(trace) == 3 and SEND_LINE.match(trace[2]), trace
     assert log.read_bytes().endswith(b"\r\n") and b"\n" not in log.read_bytes().replace(b"\r\n", b"")
-    # software.xml comes from the server root, after the two configuration files.
-    assert [r.path for r in bench.server.requests()] == [
-        "/kelto2/kelto.dat", "/kelto2/games/9.dat", "/software2.xml"]
+    # software.xml comes from the server root, asked for side by side with
+    # the two configuration files.
+    assert sorted(r.path for r in bench.server.requests()) == [
+        "/kelto2/games/9.dat", "/kelto2/kelto.dat", "/software2.xml"]
 
 
 def test_running_downloader_is_started_again_and_messaged(bench):
@@ -133,9 +134,9 @@ def test_base_url_argument_does_not_move_software_xml(bench):
     bench.server.add_file("/mirror/kelto.dat", rules("latest=1.6.5.2288\n").encode("gbk"))
     result = bench.run_kelto(["http://mirror.example/mirror/"], timeout=120)
     assert result.ok
-    assert [r.url for r in bench.server.requests()] == [
-        "http://mirror.example/mirror/kelto.dat", "http://mirror.example/mirror/games/9.dat",
-        "http://dl.morvik.example/software2.xml"]
+    assert sorted(r.url for r in bench.server.requests()) == [
+        "http://dl.morvik.example/software2.xml", "http://mirror.example/mirror/games/9.dat",
+        "http://mirror.example/mirror/kelto.dat"]
 
 
 @pytest.mark.parametrize("config", [None, "latest=1.6.5.2288\n"], ids=["no-config", "config"])
@@ -153,6 +154,20 @@ def test_nothing_installed_and_nothing_running_exits_quietly(bench, config):
     assert bench.kelto_log() == []  # no executable: nothing started, nothing logged
     assert "/software2.xml" not in [r.path for r in bench.server.requests()]
     assert GAME_MESSAGE not in bench.log_lines()
+
+
+def test_update_refreshes_software_xml_anew_after_the_setup(bench):
+    """The answer for software.xml that came with the configuration is not
+    used on the update path: the refresh after the setup asks again."""
+    installation = bench.install_downloader("1.6.5.2282", software_xml=b"old")
+    bench.server.route("/software2.xml", Response(body=b"<early/>"), Response(body=b"<fresh/>"))
+    bench.serve_config(kelto=rules("latest=1.6.5.2288\n1.6.5.2282=1\n"))
+    bench.serve_setup("1.6.5.2288")
+    bench.enable_kelto_log()
+    hand_over(bench, installation)
+    assert installation.software_xml.read_bytes() == b"<fresh/>"
+    assert bench.server.paths().count("/software2.xml") == 2
+    assert bench.kelto_log().count("software.xml updated") == 1
 
 
 # --- update path: no hand-over ---------------------------------------------------

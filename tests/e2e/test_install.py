@@ -71,6 +71,8 @@ def test_whole_install_hands_over_to_the_new_downloader(bench, leftovers):
     assert any(line.startswith("SendMessage ") and line.endswith(", 5108, 9") for line in log)
     assert log[-1] == "Download mvsetup.exe complete successful"
     assert bench.server.paths().count("/download/mvsetup.exe") == 1
+    # Nothing was installed: software.xml is asked for only after the setup.
+    assert bench.server.paths().count("/software2.xml") == 1
     assert leftovers() == []
 
 

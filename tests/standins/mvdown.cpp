@@ -5,6 +5,8 @@
 // KELTO2_MVDOWN_WINDOW      "now" (default), "delay:<ms>" or "never"
 // KELTO2_MVDOWN_LIFETIME_MS lifetime in milliseconds (default 20000)
 // KELTO2_MVDOWN_HANG        "1": never return from the hand-over message
+// KELTO2_MVDOWN_BUSY_MS     handle no message for this long once the window
+//                           is there (a window made at once only)
 // KELTO2_STANDIN_LOG        file that receives the lines
 #include <windows.h>
 
@@ -83,6 +85,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     UINT_PTR windowTimer = 0;
     if (delay == 0) {
         CreateMessageWindow(instance);
+        long busy = standin::EnvNumber(L"KELTO2_MVDOWN_BUSY_MS", 0);
+        if (busy > 0) {
+            Sleep(static_cast<DWORD>(busy));
+        }
     } else if (delay > 0) {
         windowTimer = SetTimer(nullptr, 0, static_cast<UINT>(delay), nullptr);
     }

@@ -171,6 +171,12 @@ TEST(HttpHelpersTest, MemorySinkCollectsInOrder) {
     EXPECT_FALSE(sink.Append(first, std::numeric_limits<size_t>::max()));
     EXPECT_EQ(sink.Bytes(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
 
+    // Taken away whole; the sink starts again from nothing.
+    EXPECT_EQ(sink.TakeBytes(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(sink.Bytes().empty());
+    EXPECT_TRUE(sink.Append(second, sizeof(second)));
+    EXPECT_EQ(sink.Bytes(), (std::vector<uint8_t>{4, 5}));
+
     MemorySink big;
     big.Reserve(ReserveHint(1 << 20));
     std::vector<uint8_t> chunk(kReadChunk, 0xAB);

@@ -228,6 +228,38 @@ TEST_F(HandOver, HungDownloaderIsGivenUpOn) {
     EXPECT_TRUE(HasLine(StandinLines(), "msg 0x13F4 9 0"));
 }
 
+// Windows takes a window whose thread has handled no message for 5 s for
+// hung; the send waits for it all the same, within its time limit.
+TEST_F(HandOver, BusyDownloaderStillGetsTheGame) {
+    std::string exe = Install(kProductName);
+    {
+        ScopedEnv busy(L"KELTO2_MVDOWN_BUSY_MS", "7500");
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION first{};
+        std::wstring commandLine = L"\"" + ToWide(exe) + L"\" --busy";
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &first));
+        CloseHandle(first.hThread);
+        CloseHandle(first.hProcess);
+    }
+    ASSERT_TRUE(WaitForLine(standinLog_, "args --busy", kLineWaitMs));
+    for (int i = 0;
+         i < 200 && FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) == nullptr;
+         ++i) {
+        Sleep(50);
+    }
+    ASSERT_TRUE(FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) != nullptr);
+    Sleep(5500);
+    // The instance started with /u makes no window of its own: the busy one
+    // is the one found.
+    SetWindowMode("never");
+    HandOverTiming timing = kPatient;
+    timing.hungSendLimitMs = 15000;
+    EXPECT_NE(RunDownloader(kGame, timing, testUrl_), 0u);
+    EXPECT_TRUE(HasLine(StandinLines(), "msg 0x13F4 9 0")) << "the busy Downloader lost the game";
+}
+
 TEST_F(HandOver, RunningDownloaderIsStartedAgainAndMessaged) {
     std::string exe = Install(kProductName);
     SetEnvironmentVariableW(L"KELTO2_MVDOWN_LIFETIME_MS", L"30000");
@@ -314,14 +346,31 @@ TEST_F(HandOver, RegistryErrorOfTheSearchReachesTheCaller) {
 
 // ---- UpdateSoftwareXml ----
 
+// Every failed attempt is logged and followed by the pause, the last one
+// too; once the refresh's time is spent, no attempt is made or logged.
 TEST_F(HandOver, FailedRefreshesLeaveSoftwareXmlAlone) {
     Install(kProductName);
     std::string xml = ProductFolder(kProductName) + "\\software.xml";
-    ASSERT_TRUE(WriteBytes(xml, "old"));
-    UpdateSoftwareXml({100, 1000, 3, 50}, testUrl_);  // nothing at /software2.xml
-    std::vector<std::string> expected(3, "update software.xml failed");
-    EXPECT_EQ(Trace(), expected);
-    EXPECT_EQ(ReadBytes(xml), "old");
+    struct Case {
+        const char* name;
+        HandOverTiming timing;
+        size_t attempts;
+    };
+    const Case cases[] = {
+        {"every attempt", {100, 1000, 3, 300}, 3},
+        {"out of time after two", {100, 1000, 5, 700, 60000, 1000}, 2},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteBytes(xml, "old"));
+        ASSERT_TRUE(WriteBytes(log_, ""));
+        DWORD start = GetTickCount();
+        UpdateSoftwareXml(c.timing, testUrl_);  // nothing at /software2.xml
+        DWORD elapsed = GetTickCount() - start;
+        std::vector<std::string> expected(c.attempts, "update software.xml failed");
+        EXPECT_EQ(Trace(), expected) << c.name;
+        EXPECT_GE(elapsed, c.attempts * c.timing.refreshPauseMs) << c.name;
+        EXPECT_EQ(ReadBytes(xml), "old") << c.name;
+    }
 }
 
 std::string CannedBytes(int size) {
@@ -359,6 +408,43 @@ TEST_F(HandOver, RefreshReplacesSoftwareXmlOfTheCurrentProduct) {
         EXPECT_FALSE(PathExists(ProductFolder(kOldProductName) + "\\software.xml")) << c.name;
         RemoveTree(company_);
         DeleteKey(kProductName);
+    }
+}
+
+// The request made early, beside the configuration's, is the refresh's
+// first attempt: its answer is written as a download's would be, and only
+// when it fails does the refresh ask the server again.
+TEST_F(HandOver, EarlyRequestIsTheFirstAttempt) {
+    Install(kProductName);
+    std::string xml = ProductFolder(kProductName) + "\\software.xml";
+    struct Case {
+        const char* name;
+        std::string earlyRoot;
+        std::string laterRoot;
+        std::vector<std::string> trace;
+        std::string content;
+    };
+    const Case cases[] = {
+        {"early answer taken",
+         ServingRoot(300),
+         testUrl_,
+         {"software.xml updated"},
+         CannedBytes(300)},
+        {"early failure, then the server again",
+         testUrl_,
+         ServingRoot(50),
+         {"update software.xml failed", "software.xml updated"},
+         CannedBytes(50)},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteBytes(xml, "old"));
+        ASSERT_TRUE(WriteBytes(log_, ""));
+        std::shared_ptr<PendingGet> early =
+            StartGet(SoftwareXmlUrl(c.earlyRoot), kServerFileLimits);
+        UpdateSoftwareXml({100, 1000, 3, 50}, c.laterRoot, early.get());
+        EXPECT_EQ(Trace(), c.trace) << c.name;
+        EXPECT_EQ(ReadBytes(xml), c.content) << c.name;
+        EXPECT_FALSE(PathExists(xml + ".part")) << c.name;
     }
 }
 

@@ -237,6 +237,19 @@ TEST_F(HttpTest, RequestsEndWithinTheirLimits) {
     }
 }
 
+// The requests of a run share one WinInet session: the connection that a
+// server keeps open carries the next request to it. /canned/peer answers
+// with the port of the connection it came on.
+TEST_F(HttpTest, NextRequestTakesTheConnectionKeptOpen) {
+    REQUIRE_DIRECT_URL(direct);
+    MemorySink first;
+    MemorySink second;
+    ASSERT_EQ(HttpGet(direct + "/canned/peer", first, "", nullptr, nullptr).status, 200);
+    ASSERT_EQ(HttpGet(direct + "/canned/peer", second, "", nullptr, nullptr).status, 200);
+    EXPECT_FALSE(AsText(first).empty());
+    EXPECT_EQ(AsText(second), AsText(first)) << "a new connection for the second request";
+}
+
 TEST_F(HttpTest, HeaderListReplacedByTheResponseHeaders) {
     std::vector<std::string> headers = {"stale line"};
     MemorySink sink;

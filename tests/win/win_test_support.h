@@ -160,6 +160,16 @@ inline std::optional<std::string> StandinDir() {
     }                                                                                  \
     const std::string var = *var##Opt
 
+// The test server's root reached without the proxy (test_win_layer.py):
+// Wine's WinInet never gives a connection to a proxy a second request, so
+// a connection kept open shows only on a direct one.
+#define REQUIRE_DIRECT_URL(var)                                                           \
+    std::optional<std::string> var##Opt = EnvVar(L"KELTO2_TEST_DIRECT_URL");              \
+    if (!var##Opt) {                                                                      \
+        GTEST_SKIP() << "KELTO2_TEST_DIRECT_URL names the test server without the proxy"; \
+    }                                                                                     \
+    const std::string var = *var##Opt
+
 // ---- The Downloader's traces outside its folder ----
 
 inline std::string LocalAppData() {
