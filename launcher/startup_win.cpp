@@ -125,12 +125,14 @@ ProgressWindow* StartUp(Application& app, StartUpRequests& requests) {
         UninstallOutdated();
     }
     window.HandOver = &HandOverAfterSetup;
+    // The pictures are on their way while the window is made.
+    SkinRequests skin = RequestSkin(config);
     TraceStep("building the window");
     if (!BuildProgressWindow(window, app)) {
         return nullptr;
     }
     TraceStep("window built");
-    LoadSkin(window);
+    LoadSkin(window, skin);
     SetTitle(window.Window, config.caption);
     if (!config.headerurl.empty()) {
         SetHandPointer(window.HeaderBox);

@@ -1,6 +1,7 @@
 #include "transfer/http_reader_win.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -262,6 +263,88 @@ HttpFailure WaitForDelivery(RequestClock& clock, HANDLE ready) {
     }
     bool overall = clock.limits.totalMs > 0 && clock.last - clock.start >= clock.limits.totalMs;
     return overall ? HttpFailure::kTimedOut : HttpFailure::kStalled;
+}
+
+namespace {
+
+// Every TLS server the run asked, with its turns; records are never
+// removed, so a turn may point at one.
+struct TurnTable {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE freed = CONDITION_VARIABLE_INIT;
+    std::map<std::string, ServerTurns> servers;
+};
+
+TurnTable& RunTurns() {
+    static TurnTable table;
+    return table;
+}
+
+// How long the wait for a turn may take: the turn's own limit, what is
+// left of the request's time, and a slice at a time so that a stop is seen.
+constexpr DWORD kTurnWaitSliceMs = 100;
+
+}  // namespace
+
+ServerTurn::~ServerTurn() {
+    if (server_ == nullptr) {
+        return;
+    }
+    TurnTable& table = RunTurns();
+    AcquireSRWLockExclusive(&table.lock);
+    GiveTurnBack(*server_, opened_);
+    ReleaseSRWLockExclusive(&table.lock);
+    WakeAllConditionVariable(&table.freed);
+}
+
+void ServerTurn::Opened() {
+    if (server_ == nullptr || opened_) {
+        return;
+    }
+    TurnTable& table = RunTurns();
+    AcquireSRWLockExclusive(&table.lock);
+    NoteTurnOpened(*server_);
+    opened_ = true;
+    ReleaseSRWLockExclusive(&table.lock);
+}
+
+ServerTurn AwaitServerTurn(const std::string& url, const RequestClock& clock) {
+    std::string name = TlsServerOf(url);
+    if (name.empty()) {
+        return ServerTurn();
+    }
+    TurnTable& table = RunTurns();
+    AcquireSRWLockExclusive(&table.lock);
+    ServerTurns& server = table.servers[name];
+    uint32_t limit = kServerTurnWaitMs;
+    if (clock.limits.totalMs > 0) {
+        limit = std::min<uint32_t>(limit,
+                                   Remaining(clock.limits.totalMs, GetTickCount() - clock.start));
+    }
+    const uint32_t start = GetTickCount();
+    bool waited = false;
+    while (!MayTakeTurn(server) && !(clock.stop && clock.stop->Stopped())) {
+        uint32_t spent = GetTickCount() - start;
+        if (spent >= limit) {
+            break;
+        }
+        waited = true;
+        DWORD slice = std::min<DWORD>(kTurnWaitSliceMs, limit - spent);
+        if (!SleepConditionVariableSRW(&table.freed, &table.lock, slice, 0)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_TIMEOUT) {
+                TraceError("wait for a connection to " + name, error);
+                break;
+            }
+        }
+    }
+    TakeTurn(server);
+    ReleaseSRWLockExclusive(&table.lock);
+    if (waited) {
+        TraceStep("waited " + std::to_string(GetTickCount() - start) + " ms for a connection to " +
+                  name);
+    }
+    return ServerTurn(&server);
 }
 
 std::string QueryInfoText(HINTERNET request, DWORD infoLevel) {

@@ -15,6 +15,7 @@
 #include "toolkit/handles_win.h"
 #include "transfer/http.h"
 #include "transfer/http_win.h"
+#include "transfer/server_turns.h"
 
 namespace kelto {
 
@@ -83,6 +84,32 @@ RequestClock StartRequestClock(const RequestLimits& limits, const TransferStop* 
 // limits allow and until its stop is set: kNone once delivered, else
 // kStalled, kTimedOut or kStopped (a failed wait counts as a stop).
 HttpFailure WaitForDelivery(RequestClock& clock, HANDLE ready);
+
+// A request's turn among the run's requests to its TLS server
+// (server_turns.h), held from before it opens until its caller is done
+// with it. Requests to any other server hold an empty turn.
+class ServerTurn {
+public:
+    explicit ServerTurn(ServerTurns* server = nullptr) : server_(server) {}
+    ServerTurn(const ServerTurn&) = delete;
+    ServerTurn& operator=(const ServerTurn&) = delete;
+    ~ServerTurn();
+    // The request was answered: its connection is one the run holds.
+    void Opened();
+
+private:
+    ServerTurns* server_;
+    bool opened_ = false;
+};
+
+// The longest a request waits for a connection of the run to come free
+// before it opens one of its own: the wait saves a connection's set-up,
+// it never fails a request.
+inline constexpr uint32_t kServerTurnWaitMs = 2000;
+
+// Waits for url's turn as long as kServerTurnWaitMs and the clock allow,
+// and not past the clock's stop; then takes it whether it came or not.
+ServerTurn AwaitServerTurn(const std::string& url, const RequestClock& clock);
 
 // One response header of a request as text; "" when absent.
 std::string QueryInfoText(HINTERNET request, DWORD infoLevel);

@@ -216,16 +216,18 @@ Transfer Fetch(const std::string& url, ByteSink& sink, const std::string& agent,
                const FetchPlan& plan) {
     Transfer result;
     TraceStep("GET " + url);
+    RequestClock clock = StartRequestClock(plan.limits, plan.stop);
+    ServerTurn turn = AwaitServerTurn(url, clock);
     std::shared_ptr<Exchange> x = StartExchange(url, agent, plan, result);
     if (!x) {
         return result;
     }
     // Whatever ends the request, the reader is told.
-    RequestClock clock = StartRequestClock(plan.limits, plan.stop);
     if (!AwaitAnswer(*x, url, clock, result)) {
         LeaveExchange(*x);
         return result;
     }
+    turn.Opened();
     BodyProgress progress = TakeAnswerHead(*x, url, plan, result);
     if (!PrepareSink(sink, plan, result)) {
         LeaveExchange(*x);

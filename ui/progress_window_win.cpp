@@ -300,29 +300,30 @@ bool BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     return true;
 }
 
-void LoadSkin(ProgressWindow& pw) {
+SkinRequests RequestSkin(const LauncherConfig& c) {
+    return {StartImageFetch(c.headerImg), StartImageFetch(c.closeImg),
+            StartImageFetch(c.backgroundMask), StartImageFetch(c.backgroundImg)};
+}
+
+void LoadSkin(ProgressWindow& pw, const SkinRequests& requests) {
     const LauncherConfig& c = pw.Config;
-    // Requested side by side; each is then taken and applied in turn, as if
-    // it had been fetched alone.
-    std::shared_ptr<PendingGet> header = StartImageFetch(c.headerImg);
-    std::shared_ptr<PendingGet> close = StartImageFetch(c.closeImg);
-    std::shared_ptr<PendingGet> mask = StartImageFetch(c.backgroundMask);
-    std::shared_ptr<PendingGet> background = StartImageFetch(c.backgroundImg);
+    // Each answer is taken and applied in turn, as if it had been fetched
+    // alone.
     SkinFacts& skin = pw.Skin;
-    skin.headerShown =
-        FinishImageFetch(header.get(), c.headerImg, pw.HeaderImage) && pw.HeaderImage.width != 0;
+    skin.headerShown = FinishImageFetch(requests.header.get(), c.headerImg, pw.HeaderImage) &&
+                       pw.HeaderImage.width != 0;
     if (skin.headerShown) {
         skin.header = SizeOf(pw.HeaderImage);
     } else {
         SetElementVisible(pw.HeaderBox, false);
     }
-    skin.closeFetched = FinishImageFetch(close.get(), c.closeImg, pw.CloseImage);
+    skin.closeFetched = FinishImageFetch(requests.close.get(), c.closeImg, pw.CloseImage);
     if (skin.closeFetched) {
         skin.close = SizeOf(pw.CloseImage);
     }
     // Fetched and kept, never applied: the window stays a rectangle.
-    (void)FinishImageFetch(mask.get(), c.backgroundMask, pw.MaskImage);
-    (void)FinishImageFetch(background.get(), c.backgroundImg, pw.BackgroundImage);
+    (void)FinishImageFetch(requests.mask.get(), c.backgroundMask, pw.MaskImage);
+    (void)FinishImageFetch(requests.background.get(), c.backgroundImg, pw.BackgroundImage);
     skin.background = SizeOf(pw.BackgroundImage);
     ApplyFrame(pw, SkinnedWindowFrame(skin));
     LayoutProgressWindow(pw);

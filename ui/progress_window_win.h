@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string_view>
 
 #include "config/launcher_config.h"
 #include "toolkit/app_win.h"
 #include "toolkit/window_win.h"
+#include "transfer/http_pending_win.h"
 #include "transfer/setup_job_win.h"
 #include "ui/image_types_win.h"
 #include "ui/layout.h"
@@ -67,8 +69,15 @@ extern HWND ProgressWindowHandle;
 // main window. False, with the error traced, when the window could not be
 // made: then nothing else is made or wired.
 bool BuildProgressWindow(ProgressWindow& pw, Application& owner);
-// Fetches the skin pictures, sizes the window to them and lays it out.
-void LoadSkin(ProgressWindow& pw);
+// The skin pictures' requests, on their way side by side; none for a
+// picture without a URL.
+struct SkinRequests {
+    std::shared_ptr<PendingGet> header, close, mask, background;
+};
+// Asks for the pictures c names; the window need not exist yet.
+SkinRequests RequestSkin(const LauncherConfig& c);
+// Takes the pictures' answers, sizes the window to them and lays it out.
+void LoadSkin(ProgressWindow& pw, const SkinRequests& requests);
 // Puts every element in place; called once, at the end of LoadSkin.
 void LayoutProgressWindow(ProgressWindow& pw);
 

@@ -67,7 +67,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "the progress window could not be made\n");
         return 1;
     }
-    LoadSkin(pw);
+    LoadSkin(pw, RequestSkin(pw.Config));
     CurrentProgressWindow = &pw;
     HANDLE worker = CreateThread(nullptr, 0, Worker, &pw, 0, nullptr);
     RunMessageLoop(app);
