@@ -127,11 +127,12 @@ Sessions& RunSessions() {
 
 // WinInet limits the connections to one HTTP/1.1 server in a setting of
 // the whole process (a null handle): two by default before Internet
-// Explorer 8 (a Windows 7 without its updates), six since; Wine ignores it. The most requests the
-// launcher makes to one server side by side (the four skin pictures) each
-// get a connection of their own; WinInet opens one only for a request that
-// finds none free, so a run never has more connections to a server than
-// requests to it at once.
+// Explorer 8 (a Windows 7 without its updates), six since; Wine ignores it.
+// The most requests the launcher makes to one server side by side (the four
+// skin pictures) may each get a connection of their own; WinInet opens one
+// only for a request that finds none free, so a run never has more
+// connections to a server than requests to it at once. Over TLS, requests
+// also wait for a connection of the run to come free (AwaitServerTurn).
 constexpr ULONG kConnectionsPerServer = 4;
 
 void AllowConnectionsPerServer() {
