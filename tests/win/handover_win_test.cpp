@@ -90,6 +90,23 @@ public:  // the cases' arrange steps reach in
     void SetWindowMode(const std::string& mode) {
         SetEnvironmentVariableW(L"KELTO2_MVDOWN_WINDOW", ToWide(mode).c_str());
     }
+    // Starts exe with one argument and waits until it runs with its window.
+    void StartWithWindow(const std::string& exe, const std::string& argument) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started{};
+        std::wstring commandLine = L"\"" + ToWide(exe) + L"\" " + ToWide(argument);
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &started));
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+        ASSERT_TRUE(WaitForLine(standinLog_, "args " + argument, kLineWaitMs));
+        const std::string windowClass(kDownloaderWindowClass);
+        for (int i = 0; i < 200 && FindWindowA(windowClass.c_str(), nullptr) == nullptr; ++i) {
+            Sleep(50);
+        }
+        ASSERT_TRUE(FindWindowA(windowClass.c_str(), nullptr) != nullptr);
+    }
     std::vector<std::string> Trace() { return ReadLines(log_); }
     std::vector<std::string> StandinLines() { return ReadLines(standinLog_); }
     // A server root under which "/software2.xml" lands in the query of a
@@ -234,22 +251,8 @@ TEST_F(HandOver, BusyDownloaderStillGetsTheGame) {
     std::string exe = Install(kProductName);
     {
         ScopedEnv busy(L"KELTO2_MVDOWN_BUSY_MS", "7500");
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION first{};
-        std::wstring commandLine = L"\"" + ToWide(exe) + L"\" --busy";
-        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &first));
-        CloseHandle(first.hThread);
-        CloseHandle(first.hProcess);
+        ASSERT_NO_FATAL_FAILURE(StartWithWindow(exe, "--busy"));
     }
-    ASSERT_TRUE(WaitForLine(standinLog_, "args --busy", kLineWaitMs));
-    for (int i = 0;
-         i < 200 && FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) == nullptr;
-         ++i) {
-        Sleep(50);
-    }
-    ASSERT_TRUE(FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) != nullptr);
     Sleep(5500);
     // The instance started with /u makes no window of its own: the busy one
     // is the one found.
@@ -263,21 +266,7 @@ TEST_F(HandOver, BusyDownloaderStillGetsTheGame) {
 TEST_F(HandOver, RunningDownloaderIsStartedAgainAndMessaged) {
     std::string exe = Install(kProductName);
     SetEnvironmentVariableW(L"KELTO2_MVDOWN_LIFETIME_MS", L"30000");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION first{};
-    std::wstring commandLine = L"\"" + ToWide(exe) + L"\" --already-running";
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &first));
-    CloseHandle(first.hThread);
-    CloseHandle(first.hProcess);
-    ASSERT_TRUE(WaitForLine(standinLog_, "args --already-running", kLineWaitMs));
-    for (int i = 0;
-         i < 200 && FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) == nullptr;
-         ++i) {
-        Sleep(50);
-    }
-    ASSERT_TRUE(FindWindowA(std::string(kDownloaderWindowClass).c_str(), nullptr) != nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartWithWindow(exe, "--already-running"));
 
     ASSERT_NE(RunDownloader(kGame, kPatient, testUrl_), 0u);
     // The new instance writes its line while the message goes to the old one.

@@ -12,25 +12,12 @@ std::string Text(const std::vector<uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// The body of /canned/ok: byte i is i % 251.
-std::string CannedBody(size_t size) {
-    std::string body(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>(i % 251);
-    }
-    return body;
-}
-
 // Talks to the test server through the proxy that http_proxy names.
 class PendingGetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::optional<std::string> base = EnvVar(L"KELTO2_TEST_URL");
-        if (!base) {
-            GTEST_SKIP() << "KELTO2_TEST_URL is not set: run under the e2e harness, with "
-                            "http_proxy pointing at the canned test server";
-        }
-        base_ = *base;
+        REQUIRE_TEST_URL(base);
+        base_ = base;
         dir_ = ScratchFolder("pending-下载");
     }
     void TearDown() override {

@@ -42,15 +42,6 @@ void CountPause(DWORD ms) {
     ++g_log.pauses;
 }
 
-// The body the canned server sends for /canned/ok: byte i is i % 251.
-std::string CannedBody(size_t size) {
-    std::string body(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        body[i] = static_cast<char>(i % 251);
-    }
-    return body;
-}
-
 std::string AsText(const MemorySink& sink) {
     return std::string(sink.Bytes().begin(), sink.Bytes().end());
 }
@@ -60,12 +51,8 @@ std::string AsText(const MemorySink& sink) {
 class HttpTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::optional<std::string> base = EnvVar(L"KELTO2_TEST_URL");
-        if (!base) {
-            GTEST_SKIP() << "KELTO2_TEST_URL is not set: run under the e2e harness, with "
-                            "http_proxy pointing at the canned test server";
-        }
-        base_ = *base;
+        REQUIRE_TEST_URL(base);
+        base_ = base;
         g_log = {};
         previousPause_ = SetHttpPauseForTesting(&CountPause);
         dir_ = ScratchFolder("http-下载");

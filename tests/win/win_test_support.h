@@ -160,6 +160,26 @@ inline std::optional<std::string> StandinDir() {
     }                                                                                  \
     const std::string var = *var##Opt
 
+// The canned test server's root, reached through the proxy that
+// http_proxy names: the harness sets KELTO2_TEST_URL to a root whose host
+// only that proxy knows.
+#define REQUIRE_TEST_URL(var)                                                          \
+    std::optional<std::string> var##Opt = EnvVar(L"KELTO2_TEST_URL");                  \
+    if (!var##Opt) {                                                                   \
+        GTEST_SKIP() << "KELTO2_TEST_URL is not set: run under the e2e harness, with " \
+                        "http_proxy pointing at the canned test server";               \
+    }                                                                                  \
+    const std::string var = *var##Opt
+
+// The body the canned server sends for /canned/ok: byte i is i % 251.
+inline std::string CannedBody(size_t size) {
+    std::string body(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        body[i] = static_cast<char>(i % 251);
+    }
+    return body;
+}
+
 // The test server's root reached without the proxy (test_win_layer.py):
 // Wine's WinInet never gives a connection to a proxy a second request, so
 // a connection kept open shows only on a direct one.
