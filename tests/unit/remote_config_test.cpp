@@ -1,11 +1,13 @@
 #include "config/remote_config.h"
 
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "config/config_signature.h"
 #include "config/launcher_config.h"
 #include "toolkit/product.h"
 
@@ -67,10 +69,121 @@ TEST(ApplyConfigAnswers, GeneralThenGameEachOnlyAt200) {
         SCOPED_TRACE(c.name);
         LauncherConfig config;
         const std::array<ConfigAnswer, kConfigRequests> answers{c.general, c.game};
-        ApplyConfigAnswers(config, answers, &LoadFromText);
+        (void)ApplyConfigAnswers(config, answers, &LoadFromText);
         EXPECT_EQ(config.forceupdate, c.forceupdate);
         EXPECT_EQ(config.captionX, c.captionX);
         EXPECT_EQ(config.closeW, c.closeW);
+    }
+}
+
+// Stands for the release key: a signature verifies for exactly the texts
+// that were signed. Any well-formed DER will do as the signature itself.
+std::set<std::string> g_signed;
+constexpr std::string_view kSomeSignature =
+    "MEUCIFgX4H67rVm4MAXzbWtOUgOElpjKPEYWobBqcXlKheXOAiEA/kE0nT7QysX3mGZqGJLuyhJDNE/Z51IN5X4I8m+"
+    "K6mY=";
+
+std::string Signed(std::string_view name, const std::string& body) {
+    g_signed.insert(ConfigSignedText(name, body));
+    return body + std::string(kConfigSignaturePrefix) + std::string(kSomeSignature) + "\r\n";
+}
+
+// With a key each file stands or falls alone; one that falls counts as not
+// fetched, so the other, or the defaults, stand.
+TEST(ApplyConfigAnswers, KeyedLauncherLoadsOnlySignedUnexpiredFiles) {
+    using V = ConfigFileVerdict;
+    const int64_t now = *ParseUtcTime("2026-12-09T20:00:00Z");
+    const std::string general = "[forceupdate]\r\nlatest=1.6.5.2288\r\n[ui]\r\ncaptionX=40\r\n";
+    const std::string game = "[ui]\r\ncaptionX=7\r\n";
+    auto expiring = [&](const char* when) {
+        return "[forceupdate]\r\nexpires=" + std::string(when) + "\r\n[ui]\r\ncaptionX=40\r\n";
+    };
+    const std::string altered = [&] {
+        std::string file = Signed("kelto.dat", general);
+        file.replace(file.find("40"), 2, "41");
+        return file;
+    }();
+    struct Case {
+        const char* name;
+        bool keyed;
+        std::string general;
+        std::string game;
+        std::array<V, kConfigRequests> verdicts;
+        int captionX;
+    };
+    const int defaultX = LauncherConfig{}.captionX;
+    const Case cases[] = {
+        {"both signed",
+         true,
+         Signed("kelto.dat", general),
+         Signed("games/9.dat", game),
+         {V::kLoaded, V::kLoaded},
+         7},
+        {"unsigned", true, general, "", {V::kUnsigned, V::kNotFetched}, defaultX},
+        {"no key: unsigned loads", false, general, "", {V::kLoaded, V::kNotFetched}, 40},
+        {"each served as the other",
+         true,
+         Signed("games/9.dat", game),
+         Signed("kelto.dat", general),
+         {V::kSignatureMismatch, V::kSignatureMismatch},
+         defaultX},
+        {"altered after signing",
+         true,
+         altered,
+         "",
+         {V::kSignatureMismatch, V::kNotFetched},
+         defaultX},
+        {"signature not DER",
+         true,
+         general + ";kelto2-signature AAAA\r\n",
+         "",
+         {V::kSignatureMalformed, V::kNotFetched},
+         defaultX},
+        {"general refused, the game's stands",
+         true,
+         general,
+         Signed("games/9.dat", game),
+         {V::kUnsigned, V::kLoaded},
+         7},
+        {"expires ahead",
+         true,
+         Signed("kelto.dat", expiring("2026-12-09T20:00:01Z")),
+         "",
+         {V::kLoaded, V::kNotFetched},
+         40},
+        {"expired",
+         true,
+         Signed("kelto.dat", expiring("2026-12-09T20:00:00Z")),
+         "",
+         {V::kExpired, V::kNotFetched},
+         defaultX},
+        {"expires garbage",
+         true,
+         Signed("kelto.dat", expiring("next week")),
+         "",
+         {V::kExpiryMalformed, V::kNotFetched},
+         defaultX},
+        {"the other file's expiry is not this one's",
+         true,
+         Signed("kelto.dat", expiring("2020-01-01T00:00:00Z")),
+         Signed("games/9.dat", game),
+         {V::kExpired, V::kLoaded},
+         7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigTrust trust;
+        if (c.keyed) {
+            trust.verify = [](const EcdsaSignature&, std::string_view text) {
+                return g_signed.contains(std::string(text));
+            };
+            trust.now = now;
+        }
+        const std::array<ConfigAnswer, kConfigRequests> answers{
+            ConfigAnswer{200, c.general}, ConfigAnswer{c.game.empty() ? 404 : 200, c.game}};
+        LauncherConfig config;
+        EXPECT_EQ(ApplyConfigAnswers(config, answers, &LoadFromText, trust, 9), c.verdicts);
+        EXPECT_EQ(config.captionX, c.captionX);
     }
 }
 
