@@ -1,6 +1,7 @@
 #include "transfer/package_check.h"
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -213,70 +214,42 @@ TEST(PackageCheck, Judge) {
               "Package check failed: release key is malformed");
 }
 
-// The floor comes with the key: a keyed build refuses a release below it
-// before downloading anything, and nothing else refuses one here.
+// A keyed build refuses a release below its floor before downloading it.
 TEST(PackageCheck, JudgeRelease) {
     using V = PackageVerdict;
     const ReleaseKey floored{ReleaseKeyState::kValid, {}, {}, "1.6.5.2000"};
-    struct Case {
-        const char* name;
-        ReleaseKey key;
-        const char* latest;
-        V verdict;
+    const ReleaseKey unreadable{ReleaseKeyState::kMalformed, {}, {}, "1.6.5.2000"};
+    const std::tuple<ReleaseKey, const char*, V> cases[] = {
+        {floored, "1.6.5.2000", V::kOk},
+        {floored, "1.6.5.10000", V::kOk},  // numbers, not text
+        {floored, "1.6.5.1999", V::kBelowMinimum},
+        {floored, "1.6.4.9999", V::kBelowMinimum},
+        {floored, "", V::kVersionMalformed},
+        {{ReleaseKeyState::kValid, {}, {}, ""}, "0.0.0.1", V::kOk},
+        {{}, "0.0.0.1", V::kOk},
+        {unreadable, "1.0.0.0", V::kOk},  // the package check refuses it
     };
-    const Case cases[] = {
-        {"above", floored, "1.6.5.2288", V::kOk},
-        {"at the floor", floored, "1.6.5.2000", V::kOk},
-        {"last number below", floored, "1.6.5.1999", V::kBelowMinimum},
-        {"first number decides", floored, "1.6.4.9999", V::kBelowMinimum},
-        {"numbers, not text", floored, "1.6.5.10000", V::kOk},
-        {"no version", floored, "", V::kVersionMalformed},
-        {"keyed, no floor", {ReleaseKeyState::kValid, {}, {}, ""}, "0.0.0.1", V::kOk},
-        {"no key", {}, "0.0.0.1", V::kOk},
-        {"unreadable key: left to the package check",
-         {ReleaseKeyState::kMalformed, {}, {}, "1.6.5.2000"},
-         "1.0.0.0",
-         V::kOk},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(JudgeRelease(c.latest, c.key), c.verdict) << c.name;
+    for (const auto& [key, latest, verdict] : cases) {
+        EXPECT_EQ(JudgeRelease(latest, key), verdict) << latest;
     }
     EXPECT_EQ(PackageCheckFailedLine(V::kBelowMinimum),
               "Package check failed: latest is below the minimum");
 }
 
 TEST(PackageCheck, ReleaseKeyFromBuild) {
-    const Bytes key = *PublicKeyPemToDer(kKeyPem);
-    const Bytes garbage = FromHex("3000");
+    const Bytes der = *PublicKeyPemToDer(kKeyPem);
+    const std::span<const uint8_t> key(der);
+    const std::span<const uint8_t> garbage;
+    const ReleaseKey full = ReleaseKeyFromBuild(key, key, "1.6.5.2000");
+    EXPECT_EQ(full.state, ReleaseKeyState::kValid);
+    EXPECT_EQ(ToHex(*full.nextPoint), kKeyPoint);
+    EXPECT_EQ(full.minVersion, "1.6.5.2000");
     using K = ReleaseKeyState;
-    struct Case {
-        const char* name;
-        std::optional<Bytes> der;
-        std::optional<Bytes> next;
-        std::optional<std::string_view> floor;
-        K state;
-    };
-    const Case cases[] = {
-        {"key, next key and floor", key, key, "1.6.5.2000", K::kValid},
-        {"key alone", key, std::nullopt, std::nullopt, K::kValid},
-        {"nothing", std::nullopt, std::nullopt, std::nullopt, K::kNone},
-        {"next key unreadable", key, garbage, std::nullopt, K::kMalformed},
-        {"floor of three numbers", key, std::nullopt, "1.6.5", K::kMalformed},
-        {"floor with a line end", key, std::nullopt, "1.6.5.2000\n", K::kMalformed},
-        {"next key without a key", std::nullopt, key, std::nullopt, K::kMalformed},
-        {"floor without a key", std::nullopt, std::nullopt, "1.6.5.2000", K::kMalformed},
-    };
-    for (const Case& c : cases) {
-        auto span = [](const std::optional<Bytes>& b) {
-            return b ? std::optional<std::span<const uint8_t>>(*b) : std::nullopt;
-        };
-        ReleaseKey built = ReleaseKeyFromBuild(span(c.der), span(c.next), c.floor);
-        EXPECT_EQ(built.state, c.state) << c.name;
-        if (c.state == K::kValid) {
-            EXPECT_EQ(built.nextPoint.has_value(), c.next.has_value()) << c.name;
-            EXPECT_EQ(built.minVersion, c.floor.value_or("")) << c.name;
-        }
-    }
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, std::nullopt, std::nullopt).state, K::kNone);
+    EXPECT_EQ(ReleaseKeyFromBuild(key, garbage, std::nullopt).state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(key, std::nullopt, "1.6.5.2000\n").state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, key, std::nullopt).state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, std::nullopt, "1.6.5.2000").state, K::kMalformed);
 }
 
 }  // namespace

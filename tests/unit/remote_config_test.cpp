@@ -89,101 +89,59 @@ std::string Signed(std::string_view name, const std::string& body) {
 }
 
 // With a key each file stands or falls alone; one that falls counts as not
-// fetched, so the other, or the defaults, stand.
+// fetched, so the other, or the defaults (captionX 0), stand.
 TEST(ApplyConfigAnswers, KeyedLauncherLoadsOnlySignedUnexpiredFiles) {
     using V = ConfigFileVerdict;
-    const int64_t now = *ParseUtcTime("2026-12-09T20:00:00Z");
     const std::string general = "[forceupdate]\r\nlatest=1.6.5.2288\r\n[ui]\r\ncaptionX=40\r\n";
     const std::string game = "[ui]\r\ncaptionX=7\r\n";
-    auto expiring = [&](const char* when) {
-        return "[forceupdate]\r\nexpires=" + std::string(when) + "\r\n[ui]\r\ncaptionX=40\r\n";
+    auto expiring = [](const char* when) {
+        return Signed("kelto.dat", "[forceupdate]\r\nexpires=" + std::string(when) +
+                                       "\r\n[ui]\r\ncaptionX=40\r\n");
     };
-    const std::string altered = [&] {
-        std::string file = Signed("kelto.dat", general);
-        file.replace(file.find("40"), 2, "41");
-        return file;
-    }();
+    std::string altered = Signed("kelto.dat", general);
+    altered.replace(altered.find("40"), 2, "41");
+    const std::string kelto = Signed("kelto.dat", general), game9 = Signed("games/9.dat", game);
     struct Case {
-        const char* name;
         bool keyed;
-        std::string general;
-        std::string game;
+        std::string general, game;  // "": 404
         std::array<V, kConfigRequests> verdicts;
         int captionX;
     };
-    const int defaultX = LauncherConfig{}.captionX;
     const Case cases[] = {
-        {"both signed",
-         true,
-         Signed("kelto.dat", general),
+        {true, kelto, game9, {V::kLoaded, V::kLoaded}, 7},
+        {false, general, "", {V::kLoaded, V::kNotFetched}, 40},
+        {true, general, game9, {V::kUnsigned, V::kLoaded}, 7},
+        {true,
          Signed("games/9.dat", game),
-         {V::kLoaded, V::kLoaded},
-         7},
-        {"unsigned", true, general, "", {V::kUnsigned, V::kNotFetched}, defaultX},
-        {"no key: unsigned loads", false, general, "", {V::kLoaded, V::kNotFetched}, 40},
-        {"each served as the other",
-         true,
-         Signed("games/9.dat", game),
-         Signed("kelto.dat", general),
+         Signed("kelto.dat", general),  // swapped
          {V::kSignatureMismatch, V::kSignatureMismatch},
-         defaultX},
-        {"altered after signing",
-         true,
-         altered,
-         "",
-         {V::kSignatureMismatch, V::kNotFetched},
-         defaultX},
-        {"signature not DER",
-         true,
+         0},
+        {true, altered, "", {V::kSignatureMismatch, V::kNotFetched}, 0},
+        {true,
          general + ";kelto2-signature AAAA\r\n",
          "",
          {V::kSignatureMalformed, V::kNotFetched},
-         defaultX},
-        {"general refused, the game's stands",
-         true,
-         general,
-         Signed("games/9.dat", game),
-         {V::kUnsigned, V::kLoaded},
-         7},
-        {"expires ahead",
-         true,
-         Signed("kelto.dat", expiring("2026-12-09T20:00:01Z")),
-         "",
-         {V::kLoaded, V::kNotFetched},
-         40},
-        {"expired",
-         true,
-         Signed("kelto.dat", expiring("2026-12-09T20:00:00Z")),
-         "",
-         {V::kExpired, V::kNotFetched},
-         defaultX},
-        {"expires garbage",
-         true,
-         Signed("kelto.dat", expiring("next week")),
-         "",
-         {V::kExpiryMalformed, V::kNotFetched},
-         defaultX},
-        {"the other file's expiry is not this one's",
-         true,
-         Signed("kelto.dat", expiring("2020-01-01T00:00:00Z")),
-         Signed("games/9.dat", game),
-         {V::kExpired, V::kLoaded},
-         7},
+         0},
+        {true, expiring("2026-12-09T20:00:01Z"), "", {V::kLoaded, V::kNotFetched}, 40},
+        {true, expiring("2026-12-09T20:00:00Z"), "", {V::kExpired, V::kNotFetched}, 0},
+        {true, expiring("next week"), "", {V::kExpiryMalformed, V::kNotFetched}, 0},
+        // One file's expiry is not the other's.
+        {true, expiring("2020-01-01T00:00:00Z"), game9, {V::kExpired, V::kLoaded}, 7},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
         ConfigTrust trust;
         if (c.keyed) {
             trust.verify = [](const EcdsaSignature&, std::string_view text) {
                 return g_signed.contains(std::string(text));
             };
-            trust.now = now;
+            trust.now = *ParseUtcTime("2026-12-09T20:00:00Z");
         }
         const std::array<ConfigAnswer, kConfigRequests> answers{
             ConfigAnswer{200, c.general}, ConfigAnswer{c.game.empty() ? 404 : 200, c.game}};
         LauncherConfig config;
-        EXPECT_EQ(ApplyConfigAnswers(config, answers, &LoadFromText, trust, 9), c.verdicts);
-        EXPECT_EQ(config.captionX, c.captionX);
+        EXPECT_EQ(ApplyConfigAnswers(config, answers, &LoadFromText, trust, 9), c.verdicts) << i;
+        EXPECT_EQ(config.captionX, c.captionX) << i;
     }
 }
 
