@@ -32,7 +32,7 @@ struct SetupJob {
     std::atomic<bool>* started = nullptr;  // the window record's flag, set by the job
     uint32_t setupWaitMs = kSetupWaitMs;   // tests pass less
     PackageChecks checks;                  // what the package must match, for "latest"
-    ReleaseKey releaseKey;                 // makes a valid signature mandatory
+    ReleaseKey releaseKey;                 // makes a valid signature and its floor mandatory
     std::string folderParent;              // of the run's folder; "" the system's Temp
 
     // Set by the main thread when it leaves while the job still runs.
