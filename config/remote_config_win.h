@@ -22,9 +22,15 @@ struct RemoteConfigFetch {
 // side. baseUrl empty means the default base.
 RemoteConfigFetch StartRemoteConfigFetch(std::string_view baseUrl);
 
+// What this exe trusts configuration files by: with a release key, its
+// signature check and the system clock; without, nothing (every file loads).
+ConfigTrust ThisBuildsConfigTrust();
+
 // Waits for both answers, each as long as its limits allow, and loads them
 // over config as ApplyConfigAnswers says: the general file, then the
-// game's, each only when it arrived with status 200.
+// game's, each only when it arrived with status 200 and, in a keyed exe,
+// is signed for its name and not expired. Why a file was not used goes to
+// the debugger trace.
 void FinishRemoteConfigFetch(RemoteConfigFetch& fetch, LauncherConfig& config);
 
 // Loads the bytes of a GBK configuration file over the record.

@@ -1,5 +1,6 @@
 #include "launcher/launch_decision.h"
 
+#include "config/config_signature.h"
 #include "config/launcher_config.h"
 #include "launcher/version.h"
 #include "toolkit/text.h"
@@ -35,19 +36,34 @@ bool IsUninstallFirst(const LauncherConfig& config, std::string_view installedVe
     return level && *level >= 2;
 }
 
+int RolloutShare(const LauncherConfig& config) {
+    std::optional<ForceEntry> rollout = FindEntry(config, "rollout");
+    std::optional<int> share = rollout ? ParseRolloutShare(rollout->value) : std::nullopt;
+    return share.value_or(kFullRollout);
+}
+
+bool IsHeldBackByRollout(const LauncherConfig& config, std::string_view installedVersion,
+                         int rolloutBucket) {
+    // Nothing installed gets the release whatever the share: a paused
+    // release must not leave a machine without a Downloader.
+    return installedVersion != kNoVersion && !IsForcedUpdate(config, installedVersion) &&
+           !IsInRollout(rolloutBucket, RolloutShare(config));
+}
+
 LaunchFacts GatherLaunchFacts(const LauncherConfig& config, std::string_view installedVersion,
-                              bool testMode) {
+                              bool testMode, std::optional<int> rolloutBucket) {
     LaunchFacts facts;
     facts.testMode = testMode;
     facts.upToDate = IsUpToDate(config, installedVersion);
     facts.forcedUpdate = IsForcedUpdate(config, installedVersion);
     facts.uninstallFirst = IsUninstallFirst(config, installedVersion);
+    facts.heldBack = rolloutBucket && IsHeldBackByRollout(config, installedVersion, *rolloutBucket);
     return facts;
 }
 
 LaunchOutcome DecideLaunch(const LaunchFacts& facts, WindowProbe downloaderWindowExists) {
     if (!facts.testMode) {
-        if (facts.upToDate) {
+        if (facts.upToDate || facts.heldBack) {
             return LaunchOutcome::HandOver;
         }
         // A running Downloader that is not forced to update is good enough.

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "config/remote_config_win.h"
+#include "config/config_signature.h"
 #include "launcher/command_line.h"
 #include "launcher/handover.h"
 #include "launcher/handover_win.h"
 #include "launcher/installed_downloader_win.h"
 #include "launcher/launch_decision.h"
+#include "launcher/rollout_win.h"
 #include "launcher/single_install_win.h"
 #include "launcher/version.h"
 #include "toolkit/app_win.h"
@@ -36,6 +38,15 @@ void TraceDecision(const LauncherConfig& config, const std::string& installed,
     DebugTrace("installed version \"" + installed + "\", latest \"" + LatestText(config) +
                "\", force level " + (level ? std::to_string(*level) : std::string("none")) +
                (facts.testMode ? ", test mode" : "") + " -> " + LaunchOutcomeName(outcome));
+}
+
+// Only a staged release says where this machine stands in it.
+void TraceRollout(const LauncherConfig& config, int bucket, const LaunchFacts& facts) {
+    int share = RolloutShare(config);
+    if (share < kFullRollout) {
+        DebugTrace("rollout " + std::to_string(share) + ", this machine's bucket " +
+                   std::to_string(bucket) + (facts.heldBack ? ": held back" : ""));
+    }
 }
 
 // A Downloader whose software.xml a hand-over would refresh gets the
@@ -111,8 +122,10 @@ ProgressWindow* StartUp(Application& app, StartUpRequests& requests) {
     std::string installed = InstalledVersionOf(exe);
     FinishRemoteConfigFetch(requests.config, config);
 
-    LaunchFacts facts = GatherLaunchFacts(config, installed, testMode);
+    int bucket = MachineRolloutBucket(LatestText(config));
+    LaunchFacts facts = GatherLaunchFacts(config, installed, testMode, bucket);
     LaunchOutcome outcome = DecideLaunch(facts, &DownloaderWindowExists);
+    TraceRollout(config, bucket, facts);
     TraceDecision(config, installed, facts, outcome);
 
     if (outcome == LaunchOutcome::HandOver) {

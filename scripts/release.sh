@@ -8,8 +8,12 @@
 # The environment gives the builds' settings, as the cache variables of the
 # same names; each configure starts afresh, so nothing else carries over:
 #   KELTO2_RELEASE_KEY           PEM public key the exes check Setup packages
-#                                against, or
+#                                and configuration files against, with
+#   KELTO2_MIN_VERSION           the lowest Downloader version they install
+#                                (a.b.c.d), or
 #   KELTO2_UNSIGNED_RELEASE=ON   the exes run unsigned Setup packages on purpose
+#   KELTO2_NEXT_RELEASE_KEY      PEM public key accepted beside the release key,
+#                                while releases move to it
 #   KELTO2_SIGN_CERT, KELTO2_SIGN_KEY
 #                                PEM code-signing certificate (and chain) and
 #                                its unencrypted key: the exes are signed
@@ -26,13 +30,14 @@ die() { printf 'release: error: %s\n' "$*" >&2; exit 1; }
 
 out=$(realpath -m "${1:-$(dirname "$0")/../build/release}")
 args=()
-for var in KELTO2_RELEASE_KEY KELTO2_SIGN_CERT KELTO2_SIGN_KEY; do
+for var in KELTO2_RELEASE_KEY KELTO2_NEXT_RELEASE_KEY KELTO2_SIGN_CERT KELTO2_SIGN_KEY; do
   if [ -n "${!var:-}" ]; then
     [ -f "${!var}" ] || die "$var names no file: ${!var}"
     args+=("-D$var=$(realpath "${!var}")")
   fi
 done
-for var in KELTO2_UNSIGNED_RELEASE KELTO2_SIGN_TIMESTAMP_URL KELTO2_SERVER_ROOT; do
+for var in KELTO2_MIN_VERSION KELTO2_UNSIGNED_RELEASE KELTO2_SIGN_TIMESTAMP_URL \
+           KELTO2_SERVER_ROOT; do
   if [ -n "${!var:-}" ]; then
     args+=("-D$var=${!var}")
   fi

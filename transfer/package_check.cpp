@@ -245,9 +245,32 @@ ReleaseKey ReleaseKeyFromDer(std::optional<std::span<const uint8_t>> der) {
     }
     std::optional<EcPublicKey> point = P256KeyFromDer(*der);
     if (!point) {
-        return {ReleaseKeyState::kMalformed, {}};
+        return {ReleaseKeyState::kMalformed, {}, {}, {}};
     }
-    return {ReleaseKeyState::kValid, *point};
+    return {ReleaseKeyState::kValid, *point, {}, {}};
+}
+
+ReleaseKey ReleaseKeyFromBuild(std::optional<std::span<const uint8_t>> der,
+                               std::optional<std::span<const uint8_t>> nextDer,
+                               std::optional<std::string_view> minVersion) {
+    ReleaseKey key = ReleaseKeyFromDer(der);
+    const ReleaseKey malformed{ReleaseKeyState::kMalformed, {}, {}, {}};
+    if (key.state == ReleaseKeyState::kNone) {
+        return nextDer || minVersion ? malformed : key;
+    }
+    if (nextDer) {
+        key.nextPoint = P256KeyFromDer(*nextDer);
+        if (!key.nextPoint) {
+            return malformed;
+        }
+    }
+    if (minVersion) {
+        if (!IsFourNumberVersion(*minVersion)) {
+            return malformed;
+        }
+        key.minVersion = std::string(*minVersion);
+    }
+    return key;
 }
 
 std::string_view VerdictText(PackageVerdict verdict) {
@@ -274,6 +297,8 @@ std::string_view VerdictText(PackageVerdict verdict) {
             return "signature value is malformed";
         case PackageVerdict::kSignatureMismatch:
             return "signature mismatch";
+        case PackageVerdict::kBelowMinimum:
+            return "latest is below the minimum";
     }
     return "unknown";
 }
@@ -282,27 +307,50 @@ std::string PackageCheckFailedLine(PackageVerdict verdict) {
     return std::string(kCheckFailedPrefix) + std::string(VerdictText(verdict));
 }
 
-bool IsFourNumberVersion(std::string_view text) {
+std::optional<std::array<uint16_t, 4>> ParseFourNumberVersion(std::string_view text) {
     std::vector<std::string_view> pieces = SplitText(text, '.');
     if (pieces.size() != 4) {
-        return false;
+        return std::nullopt;
     }
-    for (std::string_view piece : pieces) {
+    std::array<uint16_t, 4> numbers{};
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        std::string_view piece = pieces[i];
         if (piece.empty() || piece.size() > 5 || (piece[0] == '0' && piece.size() > 1)) {
-            return false;
+            return std::nullopt;
         }
         uint32_t value = 0;
         for (char c : piece) {
             if (c < '0' || c > '9') {
-                return false;
+                return std::nullopt;
             }
             value = value * 10 + static_cast<uint32_t>(c - '0');
         }
         if (value > 65535) {
-            return false;
+            return std::nullopt;
         }
+        numbers[i] = static_cast<uint16_t>(value);
     }
-    return true;
+    return numbers;
+}
+
+bool IsFourNumberVersion(std::string_view text) {
+    return ParseFourNumberVersion(text).has_value();
+}
+
+PackageVerdict JudgeRelease(std::string_view version, const ReleaseKey& key) {
+    if (key.state != ReleaseKeyState::kValid) {
+        return PackageVerdict::kOk;
+    }
+    // A keyed build installs only what a signature names: a latest that is
+    // no version could pick up a signature by accident.
+    std::optional<std::array<uint16_t, 4>> latest = ParseFourNumberVersion(version);
+    if (!latest) {
+        return PackageVerdict::kVersionMalformed;
+    }
+    // An old release keeps its genuine signature for ever: the floor is what
+    // stops it from being installed again.
+    std::optional<std::array<uint16_t, 4>> floor = ParseFourNumberVersion(key.minVersion);
+    return floor && *latest < *floor ? PackageVerdict::kBelowMinimum : PackageVerdict::kOk;
 }
 
 std::string SignedStatement(std::string_view version, const Sha256Digest& sha256) {
@@ -336,10 +384,9 @@ PackageVerdict JudgePackage(const PackageChecks& checks, ReleaseKeyState key,
     if (key == ReleaseKeyState::kMalformed) {
         return PackageVerdict::kReleaseKeyMalformed;
     }
-    // A keyed build installs only what a signature names: a latest that is
-    // no version could pick up a signature by accident.
-    if (key == ReleaseKeyState::kValid && !IsFourNumberVersion(checks.version)) {
-        return PackageVerdict::kVersionMalformed;
+    if (PackageVerdict release = JudgeRelease(checks.version, ReleaseKey{key, {}, {}, {}});
+        release != PackageVerdict::kOk) {
+        return release;
     }
     if (!checks.sha256.empty()) {
         std::optional<Sha256Digest> expected = ParseSha256Hex(checks.sha256);

@@ -33,10 +33,13 @@ using EcPublicKey = std::array<uint8_t, 64>;     // X then Y of a P-256 point, b
 
 enum class ReleaseKeyState { kNone, kValid, kMalformed };
 
-// The public key a build carries; kNone for a build without one.
+// What a build trusts releases by: its key, the key operators move to next
+// and the lowest version it installs; kNone for a build without a key.
 struct ReleaseKey {
     ReleaseKeyState state = ReleaseKeyState::kNone;
     EcPublicKey point{};
+    std::optional<EcPublicKey> nextPoint;  // a signature with it counts as well
+    std::string minVersion;                // four numbers; "" for no floor
 };
 
 // Digests written as hex, exactly 32 or 64 digits of either case; anything
@@ -65,6 +68,14 @@ std::optional<std::vector<uint8_t>> PublicKeyPemToDer(std::string_view pem);
 // Carried but unreadable makes it malformed, never absent.
 ReleaseKey ReleaseKeyFromDer(std::optional<std::span<const uint8_t>> der);
 
+// What a build carries: its key, the next key and the floor (nullopt each
+// when not carried). A next key or a floor that cannot be read, or that
+// comes without a key, makes the whole malformed: such a build installs
+// nothing rather than less than it was built to demand.
+ReleaseKey ReleaseKeyFromBuild(std::optional<std::span<const uint8_t>> der,
+                               std::optional<std::span<const uint8_t>> nextDer,
+                               std::optional<std::string_view> minVersion);
+
 enum class PackageVerdict {
     kOk,
     kReleaseKeyMalformed,
@@ -77,11 +88,21 @@ enum class PackageVerdict {
     kSignatureMissing,
     kSignatureMalformed,
     kSignatureMismatch,
+    kBelowMinimum,
 };
 
 // Whether "latest" is four decimal numbers of 0..65535 joined by dots,
 // without leading zeros or blanks: the only texts a signature is bound to.
 bool IsFourNumberVersion(std::string_view text);
+
+// The four numbers of such a version; nullopt for any other text.
+std::optional<std::array<uint16_t, 4>> ParseFourNumberVersion(std::string_view text);
+
+// Whether a keyed build may install the release that version names at all,
+// asked before anything is downloaded: kVersionMalformed for a version that
+// is not four numbers, kBelowMinimum for one below the build's floor, else
+// kOk. A build without a valid key is never refused here.
+PackageVerdict JudgeRelease(std::string_view version, const ReleaseKey& key);
 
 // What a release signature signs: "kelto2-setup <version> <sha256>\n", the
 // version exactly as written and the digest in lower-case hex.

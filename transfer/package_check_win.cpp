@@ -14,6 +14,8 @@ namespace kelto {
 namespace {
 
 constexpr wchar_t kReleaseKeyResource[] = L"RELEASEKEY";
+constexpr wchar_t kNextReleaseKeyResource[] = L"NEXTRELEASEKEY";
+constexpr wchar_t kMinVersionResource[] = L"MINVERSION";
 // Large enough that the read calls cost nothing next to the hashing.
 constexpr DWORD kHashChunk = 1u << 20;
 
@@ -79,23 +81,35 @@ bool FinishHash(CngHash* hash, std::array<uint8_t, N>& out) {
                         "finish hash");
 }
 
-}  // namespace
-
-ReleaseKey LoadReleaseKey() {
+// The bytes of an RCDATA resource of this exe; nullopt when it has none.
+std::optional<std::span<const uint8_t>> ExeResource(const wchar_t* name) {
     HMODULE exe = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(exe, kReleaseKeyResource, RT_RCDATA);
+    HRSRC found = FindResourceW(exe, name, RT_RCDATA);
     if (found == nullptr) {
-        return ReleaseKeyFromDer(std::nullopt);
+        return std::nullopt;
     }
     HGLOBAL loaded = LoadResource(exe, found);
     auto bytes = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
-    std::span<const uint8_t> der;
-    if (bytes != nullptr) {
-        der = std::span<const uint8_t>(bytes, SizeofResource(exe, found));
+    if (bytes == nullptr) {
+        return std::span<const uint8_t>();  // there, but unreadable: malformed
     }
-    ReleaseKey key = ReleaseKeyFromDer(der);
+    return std::span<const uint8_t>(bytes, SizeofResource(exe, found));
+}
+
+}  // namespace
+
+ReleaseKey LoadReleaseKey() {
+    std::optional<std::span<const uint8_t>> floor = ExeResource(kMinVersionResource);
+    std::optional<std::string_view> floorText;
+    if (floor) {
+        floorText = std::string_view(reinterpret_cast<const char*>(floor->data()), floor->size());
+    }
+    ReleaseKey key = ReleaseKeyFromBuild(ExeResource(kReleaseKeyResource),
+                                         ExeResource(kNextReleaseKeyResource), floorText);
     // A point that is not on the curve passes the parser but not CNG.
-    if (key.state == ReleaseKeyState::kValid && !ImportP256Key(key.point).key.IsValid()) {
+    if (key.state == ReleaseKeyState::kValid &&
+        (!ImportP256Key(key.point).key.IsValid() ||
+         (key.nextPoint && !ImportP256Key(*key.nextPoint).key.IsValid()))) {
         key.state = ReleaseKeyState::kMalformed;
     }
     return key;
@@ -160,6 +174,17 @@ bool VerifyP256Signature(const EcPublicKey& key, const Sha256Digest& digest,
                         "verify package signature");
 }
 
+bool VerifyReleaseSignature(const ReleaseKey& key, const EcdsaSignature& rs,
+                            std::string_view statement) {
+    if (key.state != ReleaseKeyState::kValid) {
+        return false;
+    }
+    std::optional<Sha256Digest> digest = Sha256OfBytes(statement);
+    // Either key will do, so that releases can move to the next one.
+    return digest && (VerifyP256Signature(key.point, *digest, rs) ||
+                      (key.nextPoint && VerifyP256Signature(*key.nextPoint, *digest, rs)));
+}
+
 PackageVerdict VerifyPackageFile(const std::string& path, const PackageChecks& checks,
                                  const ReleaseKey& key, FileHandle& held) {
     held.Close();
@@ -185,8 +210,7 @@ PackageVerdict VerifyPackageFile(const std::string& path, const PackageChecks& c
     }
     PackageVerdict verdict = JudgePackage(
         checks, key.state, *digests, [&](const EcdsaSignature& rs, std::string_view statement) {
-            std::optional<Sha256Digest> signedDigest = Sha256OfBytes(statement);
-            return signedDigest && VerifyP256Signature(key.point, *signedDigest, rs);
+            return VerifyReleaseSignature(key, rs, statement);
         });
     if (verdict == PackageVerdict::kOk) {
         held = std::move(file);

@@ -15,9 +15,10 @@
 
 namespace kelto {
 
-// The key this exe carries as RCDATA "RELEASEKEY" (DER SubjectPublicKeyInfo).
-// kNone when it carries none; kMalformed when the resource is there but is
-// no P-256 key that the platform accepts.
+// What this exe carries as RCDATA: "RELEASEKEY" and "NEXTRELEASEKEY" (DER
+// SubjectPublicKeyInfo) and "MINVERSION" (the floor's text), read as
+// ReleaseKeyFromBuild says. kNone when it carries no key; kMalformed when
+// one is there but is no P-256 key that the platform accepts.
 ReleaseKey LoadReleaseKey();
 
 // The digests asked for, of the file read from its current position to its
@@ -30,6 +31,11 @@ ReleaseKey LoadReleaseKey();
 // True when r || s is a valid P-256 ECDSA signature of digest under key.
 [[nodiscard]] bool VerifyP256Signature(const EcPublicKey& key, const Sha256Digest& digest,
                                        const EcdsaSignature& rs);
+
+// True when r || s signs the SHA-256 of statement under the build's key or
+// its next key; false for a build without a valid key.
+[[nodiscard]] bool VerifyReleaseSignature(const ReleaseKey& key, const EcdsaSignature& rs,
+                                          std::string_view statement);
 
 // Checks the downloaded package at path against what the configuration
 // publishes and the release key. When there is anything to check, the file

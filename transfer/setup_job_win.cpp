@@ -149,6 +149,13 @@ void EndAttempt(SetupRun& run) {
 
 void RunAttempts(SetupRun& run) {
     WriteLog(std::string(kSetupStartLine) + std::to_string(run.attempt));
+    // A release this build must not install is not downloaded at all, and
+    // asking again would not change the answer.
+    if (PackageVerdict release = JudgeRelease(run.job.checks.version, run.job.releaseKey);
+        release != PackageVerdict::kOk) {
+        WriteLog(PackageCheckFailedLine(release));
+        return;
+    }
     while (run.attempt < kSetupAttempts && !IsAbandoned(run.job)) {
         bool downloaded = false;
         try {

@@ -32,7 +32,7 @@ struct SetupJob {
     std::atomic<bool>* started = nullptr;  // the window record's flag, set by the job
     uint32_t setupWaitMs = kSetupWaitMs;   // tests pass less
     PackageChecks checks;                  // what the package must match, for "latest"
-    ReleaseKey releaseKey;                 // makes a valid signature mandatory
+    ReleaseKey releaseKey;                 // makes a valid signature and its floor mandatory
     std::string folderParent;              // of the run's folder; "" the system's Temp
 
     // Set by the main thread when it leaves while the job still runs.
@@ -55,7 +55,9 @@ struct SetupJob {
 // Only AbandonSetupJob waits for it.
 void StartSetupJob(SetupJob& job);
 
-// The worker's procedure: up to kSetupAttempts downloads into a private
+// The worker's procedure: nothing when a keyed build refuses the release
+// itself (JudgeRelease; its check line goes to the log), else up to
+// kSetupAttempts downloads into a private
 // folder, each checked against job.checks and job.releaseKey (a package that
 // fails counts as a failed request; what a failed attempt came to goes to
 // the debugger trace beside its log line), the package run with " /S", the

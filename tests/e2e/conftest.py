@@ -11,7 +11,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from winebench import *  # noqa: E402,F401,F403  (the bench, re-exported for tests)
-from winebench import Bench, DistServer, Display, WinePrefix  # noqa: E402
+from winebench import BUILD_DIR, KEYED_KELTO, Bench, DistServer, Display, WinePrefix  # noqa: E402
 
 
 # --- fixtures ----------------------------------------------------------------
@@ -55,6 +55,17 @@ def bench(wine, server, tmp_path):
     test_bench.clean()
     yield test_bench
     test_bench.clean()
+
+
+@pytest.fixture
+def keyed():
+    """The keyed launcher; openssl signs what the tests publish for it."""
+    if not shutil.which("openssl"):
+        pytest.skip("the openssl command line signs packages and configuration files")
+    if not KEYED_KELTO.exists():
+        pytest.fail(f"{KEYED_KELTO} is missing: build it (cmake --build {BUILD_DIR} "
+                    f"--target Kelto2_keyed)")
+    return KEYED_KELTO
 
 
 @pytest.fixture

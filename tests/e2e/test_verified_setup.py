@@ -2,40 +2,12 @@
 published signature verifies for the version that `latest` names: a swapped
 package from the configured URL is refused, the signed one from the default
 URL installs and hands over; a genuine signature made for another version
-runs nothing."""
+runs nothing. The configuration files are signed: a keyed launcher uses no
+other."""
 
 from __future__ import annotations
 
-import base64
-import hashlib
-import shutil
-import subprocess
-
-import pytest
-
-from conftest import BIN_DIR, BUILD_DIR, REPO, Response, standin_exe
-
-KEYED_KELTO = BIN_DIR / "keyed" / "Kelto2.exe"
-PRIVATE_KEY = REPO / "tests" / "keys" / "test_release.key"
-
-
-def signature_of(data: bytes, version: str) -> str:
-    """What an operator publishes: `printf 'kelto2-setup %s %s\\n' VERSION SHA256 |
-    openssl dgst -sha256 -sign KEY | base64 -w0`."""
-    statement = f"kelto2-setup {version} {hashlib.sha256(data).hexdigest()}\n".encode()
-    signed = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(PRIVATE_KEY)],
-                            input=statement, capture_output=True, check=True)
-    return base64.b64encode(signed.stdout).decode("ascii")
-
-
-@pytest.fixture
-def keyed():
-    if not shutil.which("openssl"):
-        pytest.skip("the openssl command line signs the package")
-    if not KEYED_KELTO.exists():
-        pytest.fail(f"{KEYED_KELTO} is missing: build it (cmake --build {BUILD_DIR} "
-                    f"--target Kelto2_keyed)")
-    return KEYED_KELTO
+from conftest import RELEASE_KEY, Response, package_signature, standin_exe
 
 
 def test_keyed_launcher_refuses_a_swapped_package_and_runs_the_signed_one(bench, keyed):
@@ -44,8 +16,8 @@ def test_keyed_launcher_refuses_a_swapped_package_and_runs_the_signed_one(bench,
 latest=1.6.5.2288
 url=http://mirror.example/download/swapped.exe
 [signature]
-1.6.5.2288={signature_of(package, "1.6.5.2288")}
-""")
+1.6.5.2288={package_signature(package, "1.6.5.2288")}
+""", signed_with=RELEASE_KEY)
     bench.serve_software_xml()
     bench.serve_setup("1.6.5.2288")
     bench.server.route("/download/swapped.exe", Response(body=package + b"\0appended"))
@@ -69,8 +41,8 @@ def test_signature_replayed_for_a_newer_latest_runs_nothing(bench, keyed):
     bench.serve_config(kelto=f"""[forceupdate]
 latest=1.6.5.2288
 [signature]
-1.6.5.2288={signature_of(package, "1.6.5.2282")}
-""")
+1.6.5.2288={package_signature(package, "1.6.5.2282")}
+""", signed_with=RELEASE_KEY)
     bench.serve_setup("1.6.5.2288")
     bench.enable_kelto_log()
 

@@ -21,8 +21,10 @@ Environment:
 
 from __future__ import annotations
 
+import base64
 import contextlib
 import dataclasses
+import hashlib
 import json
 import os
 import pathlib
@@ -43,6 +45,10 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 BUILD_DIR = pathlib.Path(os.environ.get("KELTO2_BUILD_DIR", REPO / "build" / "win64"))
 BIN_DIR = BUILD_DIR / "bin"
 STANDIN_DIR = pathlib.Path(os.environ.get("KELTO2_STANDIN_DIR", BIN_DIR))
+# The launcher built with the tests' keys (tests/keys), and their private halves.
+KEYED_KELTO = BIN_DIR / "keyed" / "Kelto2.exe"
+RELEASE_KEY = REPO / "tests" / "keys" / "test_release.key"
+NEXT_RELEASE_KEY = REPO / "tests" / "keys" / "test_next_release.key"
 
 COMPANY_FOLDER = "Morvik网络"
 PRODUCT = "Morvik下载器"
@@ -315,6 +321,28 @@ def ini_bytes(text: str) -> bytes:
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("gbk")
 
 
+def openssl_signature(data: bytes, key: pathlib.Path = RELEASE_KEY) -> str:
+    """What an operator publishes: `openssl dgst -sha256 -sign KEY | base64 -w0`."""
+    signed = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(key)],
+                            input=data, capture_output=True, check=True)
+    return base64.b64encode(signed.stdout).decode("ascii")
+
+
+def package_signature(package: bytes, version: str, key: pathlib.Path = RELEASE_KEY) -> str:
+    """The [signature] value for a package: `printf 'kelto2-setup %s %s\\n'
+    VERSION SHA256 | openssl dgst -sha256 -sign KEY | base64 -w0`."""
+    return openssl_signature(
+        f"kelto2-setup {version} {hashlib.sha256(package).hexdigest()}\n".encode(), key)
+
+
+def signed_ini(text: str, name: str, key: pathlib.Path = RELEASE_KEY) -> bytes:
+    """The configuration file name ("kelto.dat", "games/9.dat") as ini_bytes
+    gives it, ended by its signature line."""
+    data = ini_bytes(text)
+    signature = openssl_signature(f"kelto2-config {name}\n".encode() + data, key)
+    return data + f";kelto2-signature {signature}\r\n".encode("ascii")
+
+
 def standin_exe(name: str) -> pathlib.Path:
     path = STANDIN_DIR / name
     if not path.exists():
@@ -446,14 +474,17 @@ class Bench:
     # --- what the server offers -------------------------------------------------
 
     def serve_config(self, kelto: Optional[str] = None, game: Optional[str] = None,
-                     base: str = "/kelto2/") -> None:
+                     base: str = "/kelto2/", signed_with: Optional[pathlib.Path] = None) -> None:
         """Serves the configuration files as the real server does: INI text
-        in GBK with CR LF line ends. None leaves the file absent (404)."""
+        in GBK with CR LF line ends, each signed for its name with the key
+        signed_with when given. None leaves the file absent (404)."""
         for name, text in (("kelto.dat", kelto), ("games/9.dat", game)):
-            if text is not None:
-                self.server.add_file(base + name, ini_bytes(text))
-            else:
+            if text is None:
                 self.server.unroute(base + name)
+            elif signed_with:
+                self.server.add_file(base + name, signed_ini(text, name, signed_with))
+            else:
+                self.server.add_file(base + name, ini_bytes(text))
 
     def serve_setup(self, version: Optional[str] = "1.6.5.2288", exit_code: int = 0,
                     path: str = "/download/mvsetup.exe", **response) -> None:

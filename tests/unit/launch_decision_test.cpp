@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "config/launcher_config.h"
+#include "toolkit/text.h"
 
 using namespace kelto;
 
@@ -232,6 +233,39 @@ TEST(LaunchDecisionTest, Scenarios) {
         LaunchOutcome got = DecideLaunch(facts, c.windowExists ? WindowPresent : WindowAbsent);
         EXPECT_EQ(got, c.expected) << c.name << ": got " << LaunchOutcomeName(got);
         EXPECT_EQ(g_probeCalls, c.probeAsked ? 1 : 0) << c.name;
+    }
+}
+
+// A staged rollout holds back only an installed, unforced Downloader whose
+// bucket is at or above the share, and only when the bucket was asked.
+TEST(LaunchDecisionTest, Rollout) {
+    using enum LaunchOutcome;
+    struct Case {
+        const char* rules;
+        const char* installed;
+        std::optional<int> bucket;
+        bool testMode;
+        LaunchOutcome expected;
+    };
+    const Case cases[] = {
+        {"rollout=0", "1.6.5.2282", 0, false, HandOver},
+        {"rollout=30", "1.6.5.2282", 30, false, HandOver},
+        {"rollout=30", "1.6.5.2282", 29, false, Update},
+        {"rollout=5%", "1.6.5.2282", 99, false, Update},  // malformed: every machine
+        {"rollout=0", "0", 0, false, Update},
+        {"rollout=0,1.6.5.2282=1", "1.6.5.2282", 0, false, Update},
+        {"rollout=0", "1.6.5.2282", 0, true, Update},
+        {"rollout=0", "1.6.5.2282", std::nullopt, false, Update},
+    };
+    for (const Case& c : cases) {
+        Entries entries{"latest=1.6.5.2288"};
+        for (std::string_view rule : SplitText(c.rules, ',')) {
+            entries.emplace_back(rule);
+        }
+        LaunchFacts facts =
+            GatherLaunchFacts(WithEntries(entries), c.installed, c.testMode, c.bucket);
+        EXPECT_EQ(DecideLaunch(facts, WindowAbsent), c.expected)
+            << c.rules << " installed " << c.installed << " bucket " << c.bucket.value_or(-1);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "transfer/package_check.h"
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -211,6 +212,44 @@ TEST(PackageCheck, Judge) {
     }
     EXPECT_EQ(PackageCheckFailedLine(V::kReleaseKeyMalformed),
               "Package check failed: release key is malformed");
+}
+
+// A keyed build refuses a release below its floor before downloading it.
+TEST(PackageCheck, JudgeRelease) {
+    using V = PackageVerdict;
+    const ReleaseKey floored{ReleaseKeyState::kValid, {}, {}, "1.6.5.2000"};
+    const ReleaseKey unreadable{ReleaseKeyState::kMalformed, {}, {}, "1.6.5.2000"};
+    const std::tuple<ReleaseKey, const char*, V> cases[] = {
+        {floored, "1.6.5.2000", V::kOk},
+        {floored, "1.6.5.10000", V::kOk},  // numbers, not text
+        {floored, "1.6.5.1999", V::kBelowMinimum},
+        {floored, "1.6.4.9999", V::kBelowMinimum},
+        {floored, "", V::kVersionMalformed},
+        {{ReleaseKeyState::kValid, {}, {}, ""}, "0.0.0.1", V::kOk},
+        {{}, "0.0.0.1", V::kOk},
+        {unreadable, "1.0.0.0", V::kOk},  // the package check refuses it
+    };
+    for (const auto& [key, latest, verdict] : cases) {
+        EXPECT_EQ(JudgeRelease(latest, key), verdict) << latest;
+    }
+    EXPECT_EQ(PackageCheckFailedLine(V::kBelowMinimum),
+              "Package check failed: latest is below the minimum");
+}
+
+TEST(PackageCheck, ReleaseKeyFromBuild) {
+    const Bytes der = *PublicKeyPemToDer(kKeyPem);
+    const std::span<const uint8_t> key(der);
+    const std::span<const uint8_t> garbage;
+    const ReleaseKey full = ReleaseKeyFromBuild(key, key, "1.6.5.2000");
+    EXPECT_EQ(full.state, ReleaseKeyState::kValid);
+    EXPECT_EQ(ToHex(*full.nextPoint), kKeyPoint);
+    EXPECT_EQ(full.minVersion, "1.6.5.2000");
+    using K = ReleaseKeyState;
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, std::nullopt, std::nullopt).state, K::kNone);
+    EXPECT_EQ(ReleaseKeyFromBuild(key, garbage, std::nullopt).state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(key, std::nullopt, "1.6.5.2000\n").state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, key, std::nullopt).state, K::kMalformed);
+    EXPECT_EQ(ReleaseKeyFromBuild(std::nullopt, std::nullopt, "1.6.5.2000").state, K::kMalformed);
 }
 
 }  // namespace

@@ -299,7 +299,7 @@ const std::string kCheckFailed = "Package check failed: ";
 TEST_F(SetupJobTest, PackageChecks) {
     const std::string ok = Url("/canned/ok?size=333");
     const ReleaseKey key = TestReleaseKey();
-    const ReleaseKey bad{ReleaseKeyState::kMalformed, {}};
+    const ReleaseKey bad{ReleaseKeyState::kMalformed, {}, {}, {}};
     struct Case {
         const char* name;
         PackageChecks checks;
