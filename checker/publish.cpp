@@ -81,10 +81,27 @@ std::string SignatureOf(EVP_PKEY* key, std::string_view text) {
 
 // ---- the configuration file ----
 
-// The package's entries: what the launcher downloads, the digest and the
-// signature it checks the download against.
-std::string WithPackage(std::string text, const PublishRequest& request, std::string_view url,
+// ".../mvsetup.exe" as ".../mvsetup-<version>.exe": each release under its
+// own name, so that the package a configuration names never changes.
+std::string VersionedUrl(std::string_view url, std::string_view version) {
+    size_t dot = url.rfind('.');
+    dot = dot == std::string_view::npos || url.find('/', dot) != std::string_view::npos ? url.size()
+                                                                                        : dot;
+    return std::string(url.substr(0, dot)) + "-" + std::string(version) +
+           std::string(url.substr(dot));
+}
+
+// The release's entries: the package the launcher downloads, the digest
+// and the signature it checks the download against, and the rollout share.
+std::string WithRelease(std::string text, const PublishRequest& request, std::string_view url,
                         EVP_PKEY* key) {
+    if (request.rollout) {
+        text = SetConfigValue(text, kForceUpdateSection, kRolloutKey,
+                              std::to_string(*request.rollout));
+    }
+    if (!request.package) {
+        return text;
+    }
     Sha256Digest sha256 = Sha256Of(*request.package);
     text = SetConfigValue(text, kForceUpdateSection, "latest", request.version);
     text = SetConfigValue(text, kForceUpdateSection, "url", url);
@@ -197,28 +214,33 @@ PublishPlan StagePublication(const PublishRequest& request) {
     const std::string host =
         request.serverHost.empty() ? ServerHostOf(kServerRoot) : request.serverHost;
     const std::string fallbackUrl = DefaultSetupUrl(DefaultServerRoot({.serverHost = host}));
-    const std::string url = fallbackUrl.substr(0, fallbackUrl.size() - 4) + "-" + request.version +
-                            fallbackUrl.substr(fallbackUrl.size() - 4);
-    const size_t which = request.gameFile ? 1 : 0;
-    const std::string path = ConfigFilePaths()[which];
-    TreeFile old = ReadTreeFile(request.root, path, kMaxServerFileBytes);
-    if (old.size > kMaxServerFileBytes) {
-        plan.error = path + ": larger than " + MibText(kMaxServerFileBytes);
-        return plan;
-    }
-    std::string text = WithoutConfigSignature(old.bytes);
+    const std::string url = VersionedUrl(fallbackUrl, request.version);
     if (request.package) {
-        text = WithPackage(text, request, url, key.get());
         plan.files.push_back({TargetOf(url, host).path, *request.package});
     }
-    if (request.rollout) {
-        text = SetConfigValue(text, kForceUpdateSection, kRolloutKey,
-                              std::to_string(*request.rollout));
+    // Both files are signed with the new expiry, so that neither is left
+    // for a keyed launcher to ignore; the release goes into the one asked for.
+    const size_t target = request.gameFile ? 1 : 0;
+    for (size_t which : {target, 1 - target}) {
+        const std::string path = ConfigFilePaths()[which];
+        TreeFile old = ReadTreeFile(request.root, path, kMaxServerFileBytes);
+        if (old.size > kMaxServerFileBytes) {
+            plan.error = path + ": larger than " + MibText(kMaxServerFileBytes);
+            return plan;
+        }
+        if (!old.found && which != target) {
+            continue;
+        }
+        std::string text = WithoutConfigSignature(old.bytes);
+        if (which == target) {
+            text = WithRelease(text, request, url, key.get());
+        }
+        text = SetConfigValue(text, kForceUpdateSection, kExpiresKey, request.expires);
+        std::string signature =
+            SignatureOf(key.get(), ConfigSignedText(ConfigFileNames()[which], text));
+        plan.files.push_back(
+            {path, text + std::string(kConfigSignaturePrefix) + signature + "\r\n"});
     }
-    text = SetConfigValue(text, kForceUpdateSection, kExpiresKey, request.expires);
-    std::string signature =
-        SignatureOf(key.get(), ConfigSignedText(ConfigFileNames()[which], text));
-    plan.files.push_back({path, text + std::string(kConfigSignaturePrefix) + signature + "\r\n"});
     if (request.package) {
         plan.files.push_back({TargetOf(fallbackUrl, host).path, *request.package});
     }

@@ -17,7 +17,7 @@ namespace kelto {
 struct PublishRequest {
     std::string root;  // the server's tree
     // The Setup package's bytes and its version (four numbers); without a
-    // package the configuration file is only signed again, with the given
+    // package the configuration files are only signed again, with the given
     // expiry and rollout.
     std::optional<std::string> package;
     std::string version;
@@ -42,8 +42,9 @@ struct PublishPlan {
 };
 
 // The files a release replaces: the package under its version's name, the
-// configuration file with its new values and signature, then the package
-// again under the default Setup URL's name.
+// configuration file with its new values and signature, the other
+// configuration file (when there is one) signed again with the same expiry,
+// then the package again under the default Setup URL's name.
 PublishPlan StagePublication(const PublishRequest& request);
 
 // kelto2-check's checks over the tree with the staged files in place, with

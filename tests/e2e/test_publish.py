@@ -12,9 +12,9 @@ import subprocess
 import pytest
 
 from conftest import BIN_DIR, standin_exe
-from test_checker import HOST, KEYS, PACKAGE, PUBLIC_KEY, check, make_tree
+from test_checker import CHECKER, HOST, KEYS, PACKAGE, PUBLIC_KEY, check, make_tree
 
-PUBLISHER = pathlib.Path(str(check.__globals__["CHECKER"])).with_name("kelto2-publish")
+PUBLISHER = CHECKER.with_name("kelto2-publish")
 PRIVATE_KEY = str(KEYS / "test_release.key")
 VERSION = "1.6.5.2288"
 
@@ -62,13 +62,14 @@ def test_published_tree_checks_clean_and_a_keyed_launcher_installs_it(bench, tmp
 
 
 def test_signing_again_pauses_the_release_and_changes_nothing_else(tmp_path):
-    tree = make_tree(tmp_path / "tree")
-    assert publish(tree, *release_args(tmp_path)).returncode == 0
+    tree = make_tree(tmp_path / "tree", files={"/kelto2/games/9.dat": b"[ui]\r\ncaptionX=50\r\n"})
+    assert publish(tree, *release_args(tmp_path), "--game").returncode == 0
     before = snapshot(tree)
-    result = publish(tree, "--key", PRIVATE_KEY, "--rollout", "0")
+    result = publish(tree, "--key", PRIVATE_KEY, "--rollout", "0", "--game")
     assert result.returncode == 0, result.stdout + result.stderr
     after = snapshot(tree)
-    assert [path for path in after if after[path] != before[path]] == ["kelto2/kelto.dat"]
+    assert [path for path in after if after[path] != before[path]] == \
+        ["kelto2/games/9.dat", "kelto2/kelto.dat"]
     checked = check(tree, "--key", PUBLIC_KEY)
     assert checked.returncode == 1 and "rollout: 0% of machines" in checked.stdout, checked.stdout
 
