@@ -110,6 +110,14 @@ std::string WithRelease(std::string text, const PublishRequest& request, std::st
                           SignatureOf(key, SignedStatement(request.version, sha256)));
 }
 
+// The file named name with its expiry and, after it, its signature line.
+std::string SignedConfig(EVP_PKEY* key, std::string_view name, std::string text,
+                         std::string_view expires) {
+    text = SetConfigValue(text, kForceUpdateSection, kExpiresKey, expires);
+    std::string signature = SignatureOf(key, ConfigSignedText(name, text));
+    return text + std::string(kConfigSignaturePrefix) + signature + "\r\n";
+}
+
 // ---- writing files ----
 
 std::string SystemError(const fs::path& path, std::string_view what) {
@@ -235,11 +243,8 @@ PublishPlan StagePublication(const PublishRequest& request) {
         if (which == target) {
             text = WithRelease(text, request, url, key.get());
         }
-        text = SetConfigValue(text, kForceUpdateSection, kExpiresKey, request.expires);
-        std::string signature =
-            SignatureOf(key.get(), ConfigSignedText(ConfigFileNames()[which], text));
         plan.files.push_back(
-            {path, text + std::string(kConfigSignaturePrefix) + signature + "\r\n"});
+            {path, SignedConfig(key.get(), ConfigFileNames()[which], text, request.expires)});
     }
     if (request.package) {
         plan.files.push_back({TargetOf(fallbackUrl, host).path, *request.package});
