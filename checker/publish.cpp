@@ -232,8 +232,11 @@ PublishPlan StagePublication(const PublishRequest& request) {
     for (size_t which : {target, 1 - target}) {
         const std::string path = ConfigFilePaths()[which];
         TreeFile old = ReadTreeFile(request.root, path, kMaxServerFileBytes);
-        if (old.size > kMaxServerFileBytes) {
-            plan.error = path + ": larger than " + MibText(kMaxServerFileBytes);
+        if (old.size > kMaxServerFileBytes || old.bytes.size() != old.size) {
+            // Never a file made anew in place of one that could not be read.
+            plan.error = path + (old.size > kMaxServerFileBytes
+                                     ? ": larger than " + MibText(kMaxServerFileBytes)
+                                     : std::string(": cannot read it"));
             return plan;
         }
         if (!old.found && which != target) {
