@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "checker/check_internal.h"
 #include "config/remote_config.h"
@@ -186,7 +187,36 @@ void ScanLines(Checking& c, ScannedFile& file) {
     });
 }
 
-// The section the launcher reads: the first of that name.
+void LoadConfigFile(Checking& c, const std::string& path) {
+    ScannedFile& file = c.files.emplace_back();
+    file.path = path;
+    TreeFile raw = c.read(path, kMaxServerFileBytes);
+    if (!raw.found) {
+        return;
+    }
+    if (raw.size > kMaxServerFileBytes) {
+        Report(c, path, 0, Severity::kError,
+               "larger than " + MibText(kMaxServerFileBytes) + "; the launcher ignores the file");
+        return;
+    }
+    file.loaded = true;
+    file.raw = std::move(raw.bytes);
+    file.utf8 = DecodeGbk(c, path, file.raw);
+    ScanLines(c, file);
+    LoadFromText(c.config, file.utf8);
+}
+
+// ---- the tree ----
+
+// The launcher's root with host in place of its own host: same scheme.
+std::string ServerRootOn(std::string_view host) {
+    return std::string(kServerRoot.substr(0, WebSchemeLength(kServerRoot))) + std::string(host);
+}
+
+}  // namespace
+
+// ---- messages and where they point ----
+
 const ScannedSection* ReadSection(const ScannedFile& file, std::string_view name) {
     for (const ScannedSection& s : file.sections) {
         if (EqualsIgnoreAsciiCase(s.name, name)) {
@@ -204,60 +234,6 @@ const ScannedEntry* FirstEntry(const ScannedSection& section, std::string_view k
     }
     return nullptr;
 }
-
-void LoadConfigFile(Checking& c, const std::string& path) {
-    ScannedFile& file = c.files.emplace_back();
-    file.path = path;
-    TreeFile raw = c.read(path, kMaxServerFileBytes);
-    if (!raw.found) {
-        return;
-    }
-    if (raw.size > kMaxServerFileBytes) {
-        Report(c, path, 0, Severity::kError,
-               "larger than " + MibText(kMaxServerFileBytes) + "; the launcher ignores the file");
-        return;
-    }
-    file.loaded = true;
-    file.utf8 = DecodeGbk(c, path, raw.bytes);
-    ScanLines(c, file);
-    LoadFromText(c.config, file.utf8);
-}
-
-// ---- the tree ----
-
-// The launcher's root with host in place of its own host: same scheme.
-std::string ServerRootOn(std::string_view host) {
-    return std::string(kServerRoot.substr(0, WebSchemeLength(kServerRoot))) + std::string(host);
-}
-
-TreeFile ReadTreeFile(const std::filesystem::path& root, const std::string& path,
-                      uint64_t readLimit) {
-    std::error_code ec;
-    std::filesystem::path full = root / path;
-    TreeFile file;
-    if (!std::filesystem::is_regular_file(full, ec)) {
-        return file;
-    }
-    uint64_t size = std::filesystem::file_size(full, ec);
-    if (ec) {
-        return file;
-    }
-    file.found = true;
-    file.size = size;
-    if (size > readLimit) {
-        return file;
-    }
-    std::ifstream in(full, std::ios::binary);
-    file.bytes.resize(size);
-    in.read(file.bytes.data(), static_cast<std::streamsize>(size));
-    file.bytes.resize(static_cast<size_t>(in.gcount()));
-    file.found = !in.bad();
-    return file;
-}
-
-}  // namespace
-
-// ---- messages and where they point ----
 
 std::string Quote(std::string_view value) {
     GbkCut cut = CutToGbkSize(value, kQuoteLimit);
@@ -363,8 +339,52 @@ std::string ServerHostOf(std::string_view rootUrl) {
     return std::string(rootUrl.substr(0, rootUrl.find('/')));
 }
 
+std::vector<std::string> ConfigFileNames() {
+    return {std::string(kGeneralConfigName), GameConfigName(kGameNumber)};
+}
+
 std::vector<std::string> ConfigFilePaths() {
-    return {"kelto2/" + std::string(kGeneralConfigName), "kelto2/" + GameConfigName(kGameNumber)};
+    std::vector<std::string> paths;
+    for (const std::string& name : ConfigFileNames()) {
+        paths.push_back("kelto2/" + name);
+    }
+    return paths;
+}
+
+TreeFile ReadTreeFile(const std::string& root, const std::string& path, uint64_t readLimit) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::path(root) / path;
+    TreeFile file;
+    if (!std::filesystem::is_regular_file(full, ec)) {
+        return file;
+    }
+    uint64_t size = std::filesystem::file_size(full, ec);
+    if (ec) {
+        return file;
+    }
+    file.found = true;
+    file.size = size;
+    if (size > readLimit) {
+        return file;
+    }
+    std::ifstream in(full, std::ios::binary);
+    file.bytes.resize(size);
+    in.read(file.bytes.data(), static_cast<std::streamsize>(size));
+    file.bytes.resize(static_cast<size_t>(in.gcount()));
+    file.found = !in.bad();
+    return file;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 CheckResult CheckServerFiles(const TreeReader& read, const CheckOptions& options) {
@@ -372,7 +392,7 @@ CheckResult CheckServerFiles(const TreeReader& read, const CheckOptions& options
     if (resolved.serverHost.empty()) {
         resolved.serverHost = ServerHostOf(kServerRoot);
     }
-    Checking c{read, resolved, {}, {}, {}};
+    Checking c{read, resolved, {}, {}, {}, {}};
     c.config.headerurl = DefaultServerRoot(resolved);
     for (const std::string& path : ConfigFilePaths()) {
         LoadConfigFile(c, path);
@@ -380,7 +400,9 @@ CheckResult CheckServerFiles(const TreeReader& read, const CheckOptions& options
     for (const ScannedFile& file : c.files) {
         CheckFileText(c, file);
     }
+    ReadReleaseKey(c);
     CheckLatestPresent(c);
+    CheckRelease(c);
     CheckSkin(c);
     CheckPackage(c);
     // Compiler order: file by file as the launcher loads them, line by line.
@@ -400,9 +422,8 @@ CheckResult CheckTree(const std::string& root, const CheckOptions& options) {
         result.diagnostics.push_back({root, 0, Severity::kError, "not a directory"});
         return result;
     }
-    std::filesystem::path base(root);
     return CheckServerFiles(
-        [&](const std::string& path, uint64_t limit) { return ReadTreeFile(base, path, limit); },
+        [&](const std::string& path, uint64_t limit) { return ReadTreeFile(root, path, limit); },
         options);
 }
 

@@ -32,6 +32,8 @@ struct CheckOptions {
     // text; an empty path means no key was given.
     std::string keyPath;
     std::string keyPem;
+    // A latest below this version is an error; empty: no floor.
+    std::string minVersion;
 };
 
 // One file of the tree, read only up to a size the caller allows.
@@ -52,8 +54,18 @@ struct CheckResult {
 // The host name of an "http://host" or "https://host" root URL.
 std::string ServerHostOf(std::string_view rootUrl);
 
-// The two configuration files, in the order the launcher loads them.
+// The two configuration files, in the order the launcher loads them: their
+// names below the configuration folder ("kelto.dat", "games/9.dat"), which
+// their signatures cover, and their paths in the tree ("kelto2/kelto.dat").
+std::vector<std::string> ConfigFileNames();
 std::vector<std::string> ConfigFilePaths();
+
+// The file at path (relative, '/'-separated) below root, its bytes read only
+// when its size is within readLimit.
+TreeFile ReadTreeFile(const std::string& root, const std::string& path, uint64_t readLimit);
+
+// A whole file's bytes; nullopt when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Every check over the files that read finds: the two configuration files,
 // the skin pictures and the Setup package they name.

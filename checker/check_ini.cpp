@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "checker/check_internal.h"
+#include "config/config_signature.h"
 #include "config/ini.h"
 #include "launcher/version.h"
 #include "toolkit/format.h"
@@ -272,6 +273,8 @@ void CheckForceEntry(Checking& c, const std::string& path, const ScannedEntry& e
                    "latest " + Quote(value) + " reads as version " + read +
                        "; write four numbers joined by dots");
         }
+    } else if (IsReleaseKey(e.key)) {
+        return;  // judged with the release
     } else if (EqualsIgnoreAsciiCase(e.key, "url")) {
         if (WebSchemeLength(value) == 0) {
             Report(c, path, e.line, Severity::kError,
@@ -346,6 +349,10 @@ void CheckEntries(Checking& c, const std::string& path, const ScannedSection& s)
 }
 
 }  // namespace
+
+bool IsReleaseKey(std::string_view key) {
+    return EqualsIgnoreAsciiCase(key, kExpiresKey) || EqualsIgnoreAsciiCase(key, kRolloutKey);
+}
 
 void CheckFileText(Checking& c, const ScannedFile& file) {
     std::unordered_map<std::string, const ScannedSection*> first;

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "checker/check.h"
 #include "config/launcher_config.h"
+#include "transfer/package_check.h"
 
 namespace kelto {
 
@@ -31,8 +33,15 @@ struct ScannedSection {
 struct ScannedFile {
     std::string path;
     bool loaded = false;  // the launcher would load it
+    std::string raw;      // the bytes as served
     std::string utf8;
     std::vector<ScannedSection> sections;
+};
+
+// The release key given to the checker, as a keyed launcher would carry it.
+struct KeyRead {
+    ReleaseKey key;
+    std::vector<uint8_t> der;  // SubjectPublicKeyInfo
 };
 
 struct Checking {
@@ -41,6 +50,7 @@ struct Checking {
     std::vector<ScannedFile> files;
     LauncherConfig config;
     std::vector<Diagnostic> out;
+    KeyRead key;
 };
 
 struct Place {
@@ -83,6 +93,27 @@ TreeTarget TargetOf(std::string_view url, std::string_view host);
 // The launcher's root URL on the checked server's host.
 std::string DefaultServerRoot(const CheckOptions& options);
 
+// The section the launcher reads (the first of that name), and the entry
+// of a key it reads there (the first); nullptr when there is none.
+const ScannedSection* ReadSection(const ScannedFile& file, std::string_view name);
+const ScannedEntry* FirstEntry(const ScannedSection& section, std::string_view key);
+
+// ---- check_package.cpp: the cryptography, OpenSSL's ----
+
+// Lower-case hex.
+std::string HexText(std::span<const uint8_t> bytes);
+
+Sha256Digest Sha256Of(std::string_view bytes);
+
+// Checks r || s as the launcher does: ECDSA P-256 over the SHA-256 of
+// statement, with the key's SubjectPublicKeyInfo.
+bool VerifySignature(std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
+                     std::string_view statement);
+
+// Fills c.key from the key the checker was given, reporting a key that a
+// launcher could not carry.
+void ReadReleaseKey(Checking& c);
+
 // ---- the checks, in the order CheckServerFiles runs them ----
 
 // check_ini.cpp: every section and entry of one scanned file.
@@ -95,6 +126,13 @@ void CheckLatestPresent(Checking& c);
 // check_skin.cpp: the skin pictures the launcher fetches, and the progress
 // window laid out over the background picture.
 void CheckSkin(Checking& c);
+
+// check_release.cpp: each configuration file's signature and expiry, the
+// floor under latest and the rollout share.
+void CheckRelease(Checking& c);
+
+// check_ini.cpp: [forceupdate] keys that check_release.cpp judges.
+bool IsReleaseKey(std::string_view key);
 
 // check_package.cpp: the Setup package against what the server publishes
 // about it and the release key.

@@ -19,6 +19,16 @@ namespace {
 // left unchecked rather than read whole.
 constexpr uint64_t kMaxPackageBytes = uint64_t{512} << 20;
 
+template <size_t N>
+std::array<uint8_t, N> DigestOf(const EVP_MD* md, std::string_view bytes) {
+    std::array<uint8_t, N> digest{};
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, md, nullptr);
+    return digest;
+}
+
+}  // namespace
+
 std::string HexText(std::span<const uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
@@ -28,21 +38,14 @@ std::string HexText(std::span<const uint8_t> bytes) {
     }
     return out;
 }
-// ---- the Setup package ----
 
-template <size_t N>
-std::array<uint8_t, N> DigestOf(const EVP_MD* md, std::string_view bytes) {
-    std::array<uint8_t, N> digest{};
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, md, nullptr);
-    return digest;
+Sha256Digest Sha256Of(std::string_view bytes) {
+    return DigestOf<32>(EVP_sha256(), bytes);
 }
 
-// Checks r || s as the launcher does: ECDSA P-256 over the SHA-256 of the
-// signed statement.
 bool VerifySignature(std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
                      std::string_view statement) {
-    Sha256Digest digest = DigestOf<32>(EVP_sha256(), statement);
+    Sha256Digest digest = Sha256Of(statement);
     const unsigned char* p = keyDer.data();
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         d2i_PUBKEY(nullptr, &p, static_cast<long>(keyDer.size())), &EVP_PKEY_free);
@@ -69,6 +72,10 @@ bool VerifySignature(std::span<const uint8_t> keyDer, const EcdsaSignature& rs,
                            digest.size()) == 1;
 }
 
+namespace {
+
+// ---- the Setup package ----
+
 // The version, among those the configuration names in its version-keyed
 // sections, for which r || s signs this file; nullopt when none.
 std::optional<std::string> SignedVersion(const LauncherConfig& config,
@@ -87,15 +94,12 @@ std::optional<std::string> SignedVersion(const LauncherConfig& config,
     return std::nullopt;
 }
 
-struct KeyRead {
-    ReleaseKey key;
-    std::vector<uint8_t> der;
-};
+}  // namespace
 
-KeyRead ReadReleaseKey(Checking& c) {
-    KeyRead read;
+void ReadReleaseKey(Checking& c) {
+    KeyRead& read = c.key;
     if (c.options.keyPath.empty()) {
-        return read;
+        return;
     }
     std::optional<std::vector<uint8_t>> der = PublicKeyPemToDer(c.options.keyPem);
     if (der) {
@@ -108,8 +112,9 @@ KeyRead ReadReleaseKey(Checking& c) {
         Report(c, c.options.keyPath, 0, Severity::kError,
                "not a PEM ECDSA P-256 public key; a launcher built with it refuses every package");
     }
-    return read;
 }
+
+namespace {
 
 // A published list that names other versions only: the newest package is
 // then not checked against it, which is rarely what its author meant.
@@ -245,7 +250,7 @@ void JudgePackageFile(Checking& c, const PackageChecks& checks, const KeyRead& k
         digests.md5 = DigestOf<16>(EVP_md5(), package.file.bytes);
     }
     if (needs.sha256) {
-        digests.sha256 = DigestOf<32>(EVP_sha256(), package.file.bytes);
+        digests.sha256 = Sha256Of(package.file.bytes);
     }
     std::optional<EcdsaSignature> signature;
     PackageVerdict verdict = JudgePackage(
@@ -272,7 +277,7 @@ void JudgePackageFile(Checking& c, const PackageChecks& checks, const KeyRead& k
 void CheckPackage(Checking& c) {
     bool hasLatest = FindEntry(c.config, "latest").has_value();
     PackageChecks checks = PackageChecksFor(c.config);  // for the latest version
-    KeyRead key = ReadReleaseKey(c);
+    const KeyRead& key = c.key;
     CheckPublished(c, hasLatest, checks, key.key.state);
     bool checked = PackageNeedsCheck(checks, key.key.state);
     std::optional<PackageFile> package = ReadPackage(c, checked, key.key.state);

@@ -1,14 +1,13 @@
 // kelto2-check: checks a distribution server's tree as the launcher would
 // read it. See --help.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "checker/check.h"
+#include "transfer/package_check.h"
 
 namespace kelto {
 
@@ -19,7 +18,7 @@ namespace {
 constexpr int kUsageStatus = 3;
 
 constexpr std::string_view kUsage =
-    "usage: kelto2-check ROOT [--host NAME] [--key FILE]\n"
+    "usage: kelto2-check ROOT [--host NAME] [--key FILE] [--min-version VERSION]\n"
     "                         [--installed VERSION [--running] [--testui]]\n"
     "\n"
     "Checks the distribution server's tree at ROOT (kelto2/kelto.dat,\n"
@@ -30,7 +29,9 @@ constexpr std::string_view kUsage =
     "  --host NAME          URLs on this host are files under ROOT\n"
     "                       (default: the launcher's server host)\n"
     "  --key FILE           PEM public key of the launcher's build: the package's\n"
-    "                       [signature] must verify with it\n"
+    "                       [signature] and each configuration file's signature\n"
+    "                       line must verify with it\n"
+    "  --min-version VERSION  the build's minimum: latest must not be below it\n"
     "  --installed VERSION  also print what a launcher would decide with this\n"
     "                       Downloader installed (\"0\": none) and the merged\n"
     "                       configuration it would see\n"
@@ -74,6 +75,10 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
             if (!value(args.options.keyPath) || args.options.keyPath.empty()) {
                 return "--key needs a file";
             }
+        } else if (arg == "--min-version") {
+            if (!value(args.options.minVersion) || !IsFourNumberVersion(args.options.minVersion)) {
+                return "--min-version needs a version of four numbers";
+            }
         } else if (arg == "--installed") {
             std::string version;
             if (!value(version)) {
@@ -104,16 +109,6 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     return {};
 }
 
-std::optional<std::string> ReadKeyFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int Run(int argc, char** argv) {
     Arguments args;
     if (std::string error = ParseArguments(argc, argv, args); !error.empty()) {
@@ -125,7 +120,7 @@ int Run(int argc, char** argv) {
     }
     std::vector<Diagnostic> keyProblems;
     if (!args.options.keyPath.empty()) {
-        if (std::optional<std::string> pem = ReadKeyFile(args.options.keyPath)) {
+        if (std::optional<std::string> pem = ReadWholeFile(args.options.keyPath)) {
             args.options.keyPem = std::move(*pem);
         } else {
             keyProblems.push_back(

@@ -30,6 +30,11 @@ ConfigFileParts SplitConfigSignature(std::string_view file);
 // that one file cannot stand in for the other.
 std::string ConfigSignedText(std::string_view name, std::string_view signedBytes);
 
+// The [forceupdate] keys of a signed file's expiry time and of the share
+// of machines offered its latest version.
+inline constexpr std::string_view kExpiresKey = "expires";
+inline constexpr std::string_view kRolloutKey = "rollout";
+
 // "YYYY-MM-DDTHH:MM:SSZ" (UTC, years 1970..9999) as seconds since
 // 1970-01-01T00:00:00Z; nullopt for any other text or a date that does
 // not exist.

@@ -11,6 +11,7 @@ import pathlib
 import re
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -24,6 +25,7 @@ WIN_BUILD = pathlib.Path(os.environ.get("KELTO2_BUILD_DIR", REPO / "build" / "wi
 KEYS = REPO / "tests" / "keys"
 PACKAGE = b"MZ stand-in Setup package"
 LATEST = "1.6.5.2288"
+PUBLIC_KEY = str(KEYS / "test_release.pub")
 
 
 def reference_config() -> str:
@@ -82,15 +84,30 @@ def signature_of(data: bytes, version: str | None = LATEST) -> str:
     return base64.b64encode(der).decode()
 
 
+def release() -> str:
+    """The demo's configuration with the package's digests and signature."""
+    return published(hashlib.md5(PACKAGE).hexdigest(), hashlib.sha256(PACKAGE).hexdigest(),
+                     signature_of(PACKAGE))
+
+
+def signed(config: str | bytes, name: str = "kelto.dat") -> bytes:
+    """The configuration file with its signature line, made with openssl."""
+    body = config if isinstance(config, bytes) else config.encode("gbk")
+    signature = signature_of(f"kelto2-config {name}\n".encode() + body, None)
+    return body + f";kelto2-signature {signature}\r\n".encode()
+
+
+def utc(seconds_from_now: float) -> str:
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + seconds_from_now))
+
+
 def test_demo_tree_is_clean(tmp_path):
     result = check(make_tree(tmp_path / "tree"))
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
 
 
 def test_signed_demo_tree_is_clean_with_its_key(tmp_path):
-    config = published(hashlib.md5(PACKAGE).hexdigest(), hashlib.sha256(PACKAGE).hexdigest(),
-                       signature_of(PACKAGE))
-    result = check(make_tree(tmp_path / "tree", config), "--key", str(KEYS / "test_release.pub"))
+    result = check(make_tree(tmp_path / "tree", signed(release())), "--key", PUBLIC_KEY)
     assert (result.returncode, result.stdout) == (0, "")
 
 
@@ -143,15 +160,13 @@ BROKEN = [
      "does not match the sha256", 2),
     ("md5 malformed", published(md5="abc"), {}, (), "@1.6.5.2288=abc",
      "md5 for '1.6.5.2288' is not 32 hex digits", 2),
-    ("signature of other bytes", published(signature=signature_of(b"other")), {},
-     ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
-     "does not verify download/mvsetup.exe", 2),
-    ("signature of the bare package", published(signature=signature_of(PACKAGE, None)), {},
-     ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
-     "does not verify download/mvsetup.exe", 2),
-    ("signature for another version", published(signature=signature_of(PACKAGE, "1.6.5.2282")),
-     {}, ("--key", str(KEYS / "test_release.pub")), "@1.6.5.2288=M",
-     "is a signature for version '1.6.5.2282'", 2),
+    ("signature of other bytes", signed(published(signature=signature_of(b"other"))), {},
+     ("--key", PUBLIC_KEY), "@1.6.5.2288=M", "does not verify download/mvsetup.exe", 2),
+    ("signature of the bare package", signed(published(signature=signature_of(PACKAGE, None))),
+     {}, ("--key", PUBLIC_KEY), "@1.6.5.2288=M", "does not verify download/mvsetup.exe", 2),
+    ("signature for another version",
+     signed(published(signature=signature_of(PACKAGE, "1.6.5.2282"))), {},
+     ("--key", PUBLIC_KEY), "@1.6.5.2288=M", "is a signature for version '1.6.5.2282'", 2),
     ("repeated section", REFERENCE + "[UI]\r\ncaption=x\r\n", {}, (), "@[UI]",
      "section [UI] repeats line", 2),
     ("repeated key", REFERENCE + "captionX=50\r\n", {}, (), "@captionX=50",
@@ -173,8 +188,29 @@ BROKEN = [
     ("sha256 for another version", published(sha256="0" * 64).replace(
         f"[sha256]\r\n{LATEST}", "[sha256]\r\n1.6.5.2287"), {}, (), "@1.6.5.2287",
      "[sha256] has no entry for latest '1.6.5.2288'", 1),
-    ("signature missing", published(), {}, ("--key", str(KEYS / "test_release.pub")),
+    ("signature missing", signed(published()), {}, ("--key", PUBLIC_KEY),
      "kelto2/kelto.dat:0:", "no [signature] for latest '1.6.5.2288'", 2),
+    ("configuration unsigned", release(), {}, ("--key", PUBLIC_KEY), "kelto2/kelto.dat:0:",
+     "no signature line", 2),
+    ("configuration changed after signing",
+     signed(release()).replace(b"captionX=40", b"captionX=41"), {}, ("--key", PUBLIC_KEY),
+     "@;kelto2-signature", "does not verify with", 2),
+    ("configuration signed as the game's", signed(release(), "games/9.dat"), {},
+     ("--key", PUBLIC_KEY), "@;kelto2-signature", "made for games/9.dat, not kelto.dat", 2),
+    ("configuration signature garbled", release() + ";kelto2-signature abc\r\n", {},
+     ("--key", PUBLIC_KEY), "@;kelto2-signature", "not base64 of a DER ECDSA signature", 2),
+    ("expired", edited("1.6.5.2282=1", f"1.6.5.2282=1\r\nexpires={utc(-60)}"), {}, (),
+     "@expires=", "expired at", 2),
+    ("expiring soon", edited("1.6.5.2282=1", f"1.6.5.2282=1\r\nexpires={utc(86400)}"), {}, (),
+     "@expires=", "in 23 hours; sign the file again", 1),
+    ("expiry malformed", edited("1.6.5.2282=1", "1.6.5.2282=1\r\nexpires=2030-02-30T00:00:00Z"),
+     {}, (), "@expires=", "is not a UTC time written YYYY-MM-DDTHH:MM:SSZ", 2),
+    ("below the minimum", REFERENCE, {}, ("--min-version", "1.6.5.2289"), "@latest=",
+     "latest '1.6.5.2288' is below the minimum 1.6.5.2289", 2),
+    ("staged rollout", edited("1.6.5.2282=1", "1.6.5.2282=1\r\nrollout=25"), {}, (),
+     "@rollout=", "rollout: 25% of machines", 1),
+    ("rollout malformed", edited("1.6.5.2282=1", "1.6.5.2282=1\r\nrollout=25%"), {}, (),
+     "@rollout=", "rollout '25%' is not a whole number from 0 to 100", 2),
     ("key malformed", REFERENCE, {}, ("--key", str(KEYS / "test_release.key")),
      f"{KEYS / 'test_release.key'}:0:", "not a PEM ECDSA P-256 public key", 2),
 ]
@@ -217,7 +253,7 @@ def test_installed_prints_the_merged_configuration(tmp_path):
 
 
 @pytest.mark.parametrize("args,status", [(("--help",), 0), (("--bogus",), 3), ((), 3),
-                                         (("--running",), 3)])
+                                         (("--running",), 3), (("x", "--min-version", "1.6"), 3)])
 def test_usage(args, status):
     if not CHECKER.exists():
         pytest.fail(f"{CHECKER} is missing")
