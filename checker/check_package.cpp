@@ -136,6 +136,7 @@ void ReportVerdict(Checking& c, PackageVerdict verdict, const std::string& path,
         case PackageVerdict::kOk:
         case PackageVerdict::kUnreadable:
         case PackageVerdict::kReleaseKeyMalformed:  // said about the key itself
+        case PackageVerdict::kBelowMinimum:         // said by the --min-version check
             return;
         case PackageVerdict::kVersionMalformed:
             Report(c, FallbackPlace(c), Severity::kError,
