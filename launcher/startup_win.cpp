@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "config/remote_config_win.h"
 #include "config/config_signature.h"
+#include "config/remote_config_win.h"
 #include "launcher/command_line.h"
 #include "launcher/handover.h"
 #include "launcher/handover_win.h"
@@ -40,13 +40,10 @@ void TraceDecision(const LauncherConfig& config, const std::string& installed,
                (facts.testMode ? ", test mode" : "") + " -> " + LaunchOutcomeName(outcome));
 }
 
-// Only a staged release says where this machine stands in it.
+// Where this machine stands in a staged release.
 void TraceRollout(const LauncherConfig& config, int bucket, const LaunchFacts& facts) {
-    int share = RolloutShare(config);
-    if (share < kFullRollout) {
-        DebugTrace("rollout " + std::to_string(share) + ", this machine's bucket " +
-                   std::to_string(bucket) + (facts.heldBack ? ": held back" : ""));
-    }
+    DebugTrace("rollout " + std::to_string(RolloutShare(config)) + ", this machine's bucket " +
+               std::to_string(bucket) + (facts.heldBack ? ": held back" : ""));
 }
 
 // A Downloader whose software.xml a hand-over would refresh gets the
@@ -122,10 +119,16 @@ ProgressWindow* StartUp(Application& app, StartUpRequests& requests) {
     std::string installed = InstalledVersionOf(exe);
     FinishRemoteConfigFetch(requests.config, config);
 
-    int bucket = MachineRolloutBucket(LatestText(config));
+    // The machine's place in a staged release is looked up only for one.
+    std::optional<int> bucket;
+    if (RolloutShare(config) < kFullRollout) {
+        bucket = MachineRolloutBucket(LatestText(config));
+    }
     LaunchFacts facts = GatherLaunchFacts(config, installed, testMode, bucket);
     LaunchOutcome outcome = DecideLaunch(facts, &DownloaderWindowExists);
-    TraceRollout(config, bucket, facts);
+    if (bucket) {
+        TraceRollout(config, *bucket, facts);
+    }
     TraceDecision(config, installed, facts, outcome);
 
     if (outcome == LaunchOutcome::HandOver) {
