@@ -79,18 +79,19 @@ def measure(bench: Bench, label: str, clock_log: pathlib.Path, runs: int,
 
 
 def step_breakdown(bench: Bench, env: dict[str, str], runs: int) -> None:
-    """Median time between consecutive steps of the launcher's own trace."""
-    rows: dict[tuple[int, str], list[float]] = {}
+    """Median time of each step of the launcher's own trace since the
+    process's creation: the requests' threads trace side by side, so each
+    step is placed by when it first happened, not by its order."""
+    rows: dict[str, list[float]] = {}
     for _ in range(runs):
         result = bench.run_kelto(env=env, timeout=120, debug="-all,warn+seh")
-        steps = [(float(m["ms"]), m["what"].strip()) for m in STEP.finditer(result.stderr)]
-        previous = 0.0
-        for index, (ms, what) in enumerate(steps):
-            rows.setdefault((index, what), []).append(ms - previous)
-            previous = ms
-    print(f"\nWhere the time goes (median of {runs}, ms since the previous step; "
-          "the first from the process's creation)")
-    for (index, what), values in sorted(rows.items()):
+        seen: dict[str, float] = {}
+        for m in STEP.finditer(result.stderr):
+            seen.setdefault(m["what"].strip(), float(m["ms"]))
+        for what, ms in seen.items():
+            rows.setdefault(what, []).append(ms)
+    print(f"\nWhen each step first happens (median of {runs}, ms since the process's creation)")
+    for what, values in sorted(rows.items(), key=lambda row: statistics.median(row[1])):
         print(f"  {statistics.median(values):7.1f}  {what}")
 
 
