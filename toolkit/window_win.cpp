@@ -295,6 +295,17 @@ bool MinimizeTheOwner(HWND hwnd, WPARAM command) {
     return true;
 }
 
+// WM_DPICHANGED: the window takes the rectangle the platform suggests, then
+// its handler lays it out for the new DPI.
+void FollowDpiChange(TopWindow& window, HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Fire(window.events.dpiChanged, static_cast<int>(HIWORD(wParam)));
+}
+
 void EndTheLoopWithTheMainWindow(HWND hwnd) {
     if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
         app->mainWindow = nullptr;
@@ -336,6 +347,9 @@ LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, 
         case WM_SYSCOMMAND:
             handled = MinimizeTheOwner(hwnd, wParam);
             break;
+        case WM_DPICHANGED:
+            FollowDpiChange(window, hwnd, wParam, lParam);
+            return 0;
         case WM_DESTROY:
             EndTheLoopWithTheMainWindow(hwnd);
             break;
@@ -487,6 +501,33 @@ Size ClientSize(const TopWindow& window) {
     RECT r{};
     GetClientRect(window.handle.Get(), &r);
     return {r.right, r.bottom};
+}
+
+void SetOuterRect(TopWindow& window, const Rect& r) {
+    if (window.handle.IsValid()) {
+        SetWindowPos(window.handle.Get(), nullptr, ClampCoordinate(r.left), ClampCoordinate(r.top),
+                     ClampExtent(r.width), ClampExtent(r.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run
+// time so that the exe still starts on older systems, which scale the
+// whole desktop alike: their DPI is the screen's.
+int WindowDpi(const TopWindow& window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (!window.handle.IsValid()) {
+        return USER_DEFAULT_SCREEN_DPI;
+    }
+    if (getDpi) {
+        if (UINT dpi = getDpi(window.handle.Get())) {
+            return static_cast<int>(dpi);
+        }
+    }
+    WindowDc screen = GetWindowDc(nullptr);
+    int dpi = screen.IsValid() ? GetDeviceCaps(screen.Get().dc, LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
 
 void SetMainWindow(Application& app, const TopWindow& window) {

@@ -80,6 +80,9 @@ struct WindowEvents {
     // them, so it must draw the same whatever part it is asked for.
     Handler<void(HDC)> paint{};
     Handler<void()> moved{};
+    // WM_DPICHANGED, once the window has taken the place and size the
+    // platform suggests: the new DPI.
+    Handler<void(int dpi)> dpiChanged{};
 };
 
 struct TopWindowSpec {
@@ -120,6 +123,11 @@ void SetStyle(TopWindow& window, DWORD style);
 void SetBackgroundColor(TopWindow& window, COLORREF color);
 Rect OuterRect(const TopWindow& window);  // on the screen
 Size ClientSize(const TopWindow& window);
+// On the screen; the size clamped as SetOuterSize clamps it.
+void SetOuterRect(TopWindow& window, const Rect& r);
+// The window's DPI: its monitor's where the platform scales per monitor,
+// else the system's (the screen's LOGPIXELSY); 96 without a window.
+int WindowDpi(const TopWindow& window);
 void SetMainWindow(Application& app, const TopWindow& window);
 
 // ---- Elements: child windows of a TopWindow ----
