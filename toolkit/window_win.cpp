@@ -193,6 +193,9 @@ void DrawElement(const Element& element, HDC dc) {
     }
     FirePaint(element.events.paint, dc);
     DrawElementText(element, dc, client);
+    if (element.focusMarked) {
+        DrawFocusRect(dc, &client);
+    }
 }
 
 // ---- Window procedures ----
@@ -306,6 +309,11 @@ void FollowDpiChange(TopWindow& window, HWND hwnd, WPARAM wParam, LPARAM lParam)
     Fire(window.events.dpiChanged, static_cast<int>(HIWORD(wParam)));
 }
 
+bool AnswerKey(TopWindow& window, WPARAM key) {
+    const Handler<bool(UINT)>& handler = window.events.keyDown;
+    return handler.call && handler.call(handler.record, static_cast<UINT>(key));
+}
+
 void EndTheLoopWithTheMainWindow(HWND hwnd) {
     if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
         app->mainWindow = nullptr;
@@ -350,6 +358,9 @@ LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, 
         case WM_DPICHANGED:
             FollowDpiChange(window, hwnd, wParam, lParam);
             return 0;
+        case WM_KEYDOWN:
+            handled = AnswerKey(window, wParam);
+            break;
         case WM_DESTROY:
             EndTheLoopWithTheMainWindow(hwnd);
             break;
@@ -676,6 +687,21 @@ Size MeasureText(const Element& element) {
         size = {ClampExtent(r.right - r.left), ClampExtent(r.bottom - r.top)};
     }
     return size;
+}
+
+void SetFocusMark(Element& element, bool marked) {
+    element.focusMarked = marked;
+    Repaint(element);
+}
+
+void ClickElement(Element& element) {
+    Fire(element.events.click);
+}
+
+void SetBarName(Element& bar, std::string_view utf8) {
+    if (bar.handle.IsValid() && bar.kind == ElementKind::kProgressBar) {
+        SetWindowTextW(bar.handle.Get(), ToWide(utf8).c_str());
+    }
 }
 
 void SetProgressRange(Element& bar, int high) {

@@ -10,6 +10,7 @@
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
+#include "ui/web_link.h"
 #include "ui/web_link_win.h"
 
 namespace kelto {
@@ -109,6 +110,46 @@ void ConfirmCancel(ProgressWindow& pw, bool& accept) {
         ShowTopWindow(pw.Window);
         SetForegroundWindow(pw.Window.handle.Get());
         SetFocus(pw.Window.handle.Get());
+    }
+}
+
+Element* LinkElement(ProgressWindow& pw, int link) {
+    return link == 1 ? &pw.Link1 : link == 2 ? &pw.Link2 : nullptr;
+}
+
+void MarkFocusedLink(ProgressWindow& pw, int link) {
+    if (Element* before = LinkElement(pw, pw.FocusedLink)) {
+        SetFocusMark(*before, false);
+    }
+    pw.FocusedLink = link;
+    if (Element* now = LinkElement(pw, link)) {
+        SetFocusMark(*now, true);
+    }
+}
+
+// Esc asks as the close area does; Tab and Shift+Tab move the mark between
+// the links, and Enter or Space clicks the marked one.
+bool HandleProgressKey(ProgressWindow& pw, UINT key) {
+    const LauncherConfig& c = pw.Config;
+    switch (key) {
+        case VK_ESCAPE:
+            RequestClose(pw);
+            return true;
+        case VK_TAB:
+            MarkFocusedLink(pw, NextFocusedLink(pw.FocusedLink,
+                                                TakesKeyboardFocus(c.webLink1Text, c.webLink1URL),
+                                                TakesKeyboardFocus(c.webLink2Text, c.webLink2URL),
+                                                GetKeyState(VK_SHIFT) < 0));
+            return true;
+        case VK_RETURN:
+        case VK_SPACE:
+            if (Element* link = LinkElement(pw, pw.FocusedLink)) {
+                ClickElement(*link);
+                return true;
+            }
+            return false;
+        default:
+            return false;
     }
 }
 
@@ -275,6 +316,7 @@ void WireWindowEvents(ProgressWindow& pw) {
     events.paint = Bind<&PaintBackground>(pw);
     events.moved = Bind<&FollowWindowMove>(pw);
     events.dpiChanged = Bind<&FollowDpiChange>(pw);
+    events.keyDown = Bind<&HandleProgressKey>(pw);
 }
 
 // An element that could not be made (traced) is left out: the window works
@@ -304,8 +346,11 @@ void MakeElements(ProgressWindow& pw) {
     SetProgressRange(pw.ProgressBar, kProgressRange);
     SetProgressPosition(pw.ProgressBar, 0);
 
-    MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, DescriptionText(c));
+    std::string description = DescriptionText(c);
+    MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, description);
     StyleLabel(pw.DescriptionLine, c.descriptionColor);
+    // Screen readers name the bar by what is being downloaded.
+    SetBarName(pw.ProgressBar, description.empty() ? c.caption : description);
 
     MakeElement(pw.StatusLine, pw.Window, ElementKind::kLabel);
     StyleLabel(pw.StatusLine, c.ProgressColor);

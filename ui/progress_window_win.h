@@ -57,6 +57,8 @@ struct ProgressWindow {
     int Dpi = kBaseDpi;
     SkinImage ScaledHeader;
     SkinImage ScaledBackground;
+    // The link that Tab has marked: 0 none (as the window starts), 1 or 2.
+    int FocusedLink = 0;
 };
 
 // A new record that is never destroyed: the setup job's worker may still

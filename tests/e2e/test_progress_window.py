@@ -155,6 +155,7 @@ def test_at_144_dpi_everything_is_half_as_large_again(bench, screenshot):
     assert rect(e["minimize"]) == (447, 0, 72, 32)
     # The link sizes itself to one line of its font: 18 pixels, not 12.
     assert rect(e["link1"])[:2] == (68, 272) and rect(e["link1"])[3] == 18
+    assert e["bar"]["text"] == "正在准备下载 Tamble", "the bar is named for screen readers"
 
     x, y = origin
     assert pixels(screenshot(), [
@@ -162,6 +163,34 @@ def test_at_144_dpi_everything_is_half_as_large_again(bench, screenshot):
         (x + 554, y + 100), (x + 14, y + 146),  # beside and below it: the background
         (x + 20, y + 320), (x + 560, y + 320),  # the background's lower blocks, scaled
     ]) == [HEADER, HEADER, GREEN, RED, BLUE, YELLOW]
+
+
+def test_keyboard_opens_the_links_and_asks_before_cancelling(bench):
+    tab, enter, space, escape, alt_f4 = "0x09", "0x0D", "0x20", "0x1B", "0x12+0x73"
+    one, two = "http://example.com/one", "http://example.com/two"
+    bench.use_browser_standin()
+    show_window(bench, f"""[forceupdate]
+latest=1.6.5.2288
+[ui]
+webLink1Text=认证
+webLink1URL={one}
+webLink2Text=二
+webLink2URL={two}
+""")
+    window = "TKelto2Window"
+    assert bench.winprobe("keys", window, enter).returncode == 0  # no link marked yet
+    bench.winprobe("keys", window, tab, enter)
+    bench.wait_for_log("browser arg " + one, timeout=15)
+    bench.winprobe("keys", window, tab, space)
+    bench.wait_for_log("browser arg " + two, timeout=15)
+    assert [line for line in bench.log_lines() if line.startswith("browser arg http")] == [
+        "browser arg " + one, "browser arg " + two]
+
+    for close in (escape, alt_f4):
+        assert bench.winprobe("keys", window, close).returncode == 0
+        assert bench.wait_for_box() == ["下载器|真的要取消下载Tamble吗？"], close
+        bench.message_boxes("no")
+        bench.wait_for_window()
 
 
 def test_without_ui_section_the_window_keeps_its_frame(bench, screenshot):

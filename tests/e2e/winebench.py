@@ -573,6 +573,20 @@ class Bench:
         self._reg(["add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
                    "/f"])
 
+    def use_browser_standin(self) -> None:
+        """The browser stand-in in the working folder as the user's choice of
+        browser for http, as the settings write it; it logs its arguments."""
+        browser = self.cwd / "iexplore.exe"
+        shutil.copyfile(standin_exe("iexplore.exe"), browser)
+        choice = "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"
+        command = f'"{self.prefix.windows_path(browser)}" -osint -url "%1"'
+        command = command.replace("\\", "\\\\").replace('"', '\\"')
+        self.import_registry(
+            f'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\{choice}\\UserChoice]\n'
+            f'"ProgId"="Kelto2Test.Browser"\n\n[HKEY_CURRENT_USER\\Software\\Classes'
+            f'\\Kelto2Test.Browser\\shell\\open\\command]\n@="{command}"\n',
+            keys=[("HKCU\\" + choice, "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
+
     def delete_registry_key(self, key: str, view: str = "32") -> None:
         self._reg(["delete", key, "/f", f"/reg:{view}"], check=False)
 
