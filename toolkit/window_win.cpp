@@ -193,6 +193,9 @@ void DrawElement(const Element& element, HDC dc) {
     }
     FirePaint(element.events.paint, dc);
     DrawElementText(element, dc, client);
+    if (element.focusMarked) {
+        DrawFocusRect(dc, &client);
+    }
 }
 
 // ---- Window procedures ----
@@ -295,6 +298,22 @@ bool MinimizeTheOwner(HWND hwnd, WPARAM command) {
     return true;
 }
 
+// WM_DPICHANGED: the window takes the rectangle the platform suggests, then
+// its handler lays it out for the new DPI.
+void FollowDpiChange(TopWindow& window, HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Fire(window.events.dpiChanged, static_cast<int>(HIWORD(wParam)));
+}
+
+bool AnswerKey(TopWindow& window, WPARAM key) {
+    const Handler<bool(UINT)>& handler = window.events.keyDown;
+    return handler.call && handler.call(handler.record, static_cast<UINT>(key));
+}
+
 void EndTheLoopWithTheMainWindow(HWND hwnd) {
     if (Application* app = TheApplication(); app && app->mainWindow == hwnd) {
         app->mainWindow = nullptr;
@@ -335,6 +354,12 @@ LRESULT HandleTopMessage(TopWindow& window, HWND hwnd, UINT msg, WPARAM wParam, 
             break;
         case WM_SYSCOMMAND:
             handled = MinimizeTheOwner(hwnd, wParam);
+            break;
+        case WM_DPICHANGED:
+            FollowDpiChange(window, hwnd, wParam, lParam);
+            return 0;
+        case WM_KEYDOWN:
+            handled = AnswerKey(window, wParam);
             break;
         case WM_DESTROY:
             EndTheLoopWithTheMainWindow(hwnd);
@@ -489,6 +514,33 @@ Size ClientSize(const TopWindow& window) {
     return {r.right, r.bottom};
 }
 
+void SetOuterRect(TopWindow& window, const Rect& r) {
+    if (window.handle.IsValid()) {
+        SetWindowPos(window.handle.Get(), nullptr, ClampCoordinate(r.left), ClampCoordinate(r.top),
+                     ClampExtent(r.width), ClampExtent(r.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run
+// time so that the exe still starts on older systems, which scale the
+// whole desktop alike: their DPI is the screen's.
+int WindowDpi(const TopWindow& window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (!window.handle.IsValid()) {
+        return USER_DEFAULT_SCREEN_DPI;
+    }
+    if (getDpi) {
+        if (UINT dpi = getDpi(window.handle.Get())) {
+            return static_cast<int>(dpi);
+        }
+    }
+    WindowDc screen = GetWindowDc(nullptr);
+    int dpi = screen.IsValid() ? GetDeviceCaps(screen.Get().dc, LOGPIXELSY) : 0;
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
 void SetMainWindow(Application& app, const TopWindow& window) {
     app.mainWindow = window.handle.Get();
 }
@@ -635,6 +687,21 @@ Size MeasureText(const Element& element) {
         size = {ClampExtent(r.right - r.left), ClampExtent(r.bottom - r.top)};
     }
     return size;
+}
+
+void SetFocusMark(Element& element, bool marked) {
+    element.focusMarked = marked;
+    Repaint(element);
+}
+
+void ClickElement(Element& element) {
+    Fire(element.events.click);
+}
+
+void SetBarName(Element& bar, std::string_view utf8) {
+    if (bar.handle.IsValid() && bar.kind == ElementKind::kProgressBar) {
+        SetWindowTextW(bar.handle.Get(), ToWide(utf8).c_str());
+    }
 }
 
 void SetProgressRange(Element& bar, int high) {

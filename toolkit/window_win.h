@@ -80,6 +80,11 @@ struct WindowEvents {
     // them, so it must draw the same whatever part it is asked for.
     Handler<void(HDC)> paint{};
     Handler<void()> moved{};
+    // WM_DPICHANGED, once the window has taken the place and size the
+    // platform suggests: the new DPI.
+    Handler<void(int dpi)> dpiChanged{};
+    // WM_KEYDOWN with the virtual key; true means handled.
+    Handler<bool(UINT key)> keyDown{};
 };
 
 struct TopWindowSpec {
@@ -120,6 +125,11 @@ void SetStyle(TopWindow& window, DWORD style);
 void SetBackgroundColor(TopWindow& window, COLORREF color);
 Rect OuterRect(const TopWindow& window);  // on the screen
 Size ClientSize(const TopWindow& window);
+// On the screen; the size clamped as SetOuterSize clamps it.
+void SetOuterRect(TopWindow& window, const Rect& r);
+// The window's DPI: its monitor's where the platform scales per monitor,
+// else the system's (the screen's LOGPIXELSY); 96 without a window.
+int WindowDpi(const TopWindow& window);
 void SetMainWindow(Application& app, const TopWindow& window);
 
 // ---- Elements: child windows of a TopWindow ----
@@ -143,6 +153,7 @@ struct Element {
     HCURSOR cursor = nullptr;           // none: the arrow
     bool transparent = false;
     bool sizesToText = false;
+    bool focusMarked = false;  // a focus rectangle around its client area
 
     Element() = default;
     Element(const Element&) = delete;
@@ -174,6 +185,14 @@ void SetTransparent(Element& element, bool transparent);
 // that the element keeps its line.
 void SetSizesToText(Element& element, bool sizesToText);
 Size MeasureText(const Element& element);
+// Shows or takes away the focus rectangle; the keyboard focus itself stays
+// with the parent, which moves the mark.
+void SetFocusMark(Element& element, bool marked);
+// What a click on the element does: its click handler, if it has one.
+void ClickElement(Element& element);
+// The bar's window text, which it does not draw: the name assistive
+// technology reads for it. Nothing for other kinds.
+void SetBarName(Element& bar, std::string_view utf8);
 void SetProgressRange(Element& bar, int high);  // 0..high
 void SetProgressPosition(Element& bar, int position);
 

@@ -24,6 +24,18 @@ struct TextSizes {
     Size link2;
 };
 
+// The screen density the configuration's pixels are given in.
+inline constexpr int kBaseDpi = 96;
+
+// value * dpi / 96 rounded to the nearest, halves away from zero (as
+// MulDiv rounds): the one rule by which every configured position and size,
+// the window's size, the pictures and the font heights follow the window's
+// DPI. A dpi of 0 or less is taken as 96, any other is held to 24..960.
+// value must lie within +-2^52.
+int64_t ScaleToDpi(int64_t value, int dpi);
+// Both sides scaled and clamped to 0..kMaxExtent.
+Size ScaleToDpi(Size size, int dpi);
+
 // Every Rect here has its left and top within kMinCoordinate..kMaxCoordinate
 // and its size within 0..kMaxExtent.
 struct ProgressLayout {
@@ -35,17 +47,25 @@ struct WindowFrame {
     bool framed = true;  // false when the background picture took the frame off
 };
 
-// The window as it is made: 400 by 200, centred on a screen of the given
-// size (halves rounded down, also when the screen is smaller).
-Rect CenteredWindowRect(Size screen);
+// The window as it is made: 400 by 200 scaled to dpi, centred on a screen
+// of the given size (halves rounded down, also when the screen is smaller).
+Rect CenteredWindowRect(Size screen, int dpi = kBaseDpi);
 
-// The window's size and frame once the skin pictures are known.
-WindowFrame SkinnedWindowFrame(const SkinFacts& skin);
+// The window's size and frame once the skin pictures are known; skin holds
+// the pictures' own sizes, the outer size is scaled to dpi.
+WindowFrame SkinnedWindowFrame(const SkinFacts& skin, int dpi = kBaseDpi);
 
 // The geometry of every element after construction, the skin step and the
-// layout pass. clientWidth is the window's client width as the platform
-// reports it once the SkinnedWindowFrame is applied.
+// layout pass, in pixels of a screen of the given dpi: skin holds the
+// pictures' own sizes (scaled here), text and clientWidth are measured at
+// that dpi already. clientWidth is the window's client width as the
+// platform reports it once the SkinnedWindowFrame is applied.
 ProgressLayout LayoutProgressWindow(const LauncherConfig& c, const SkinFacts& skin,
-                                    const TextSizes& text, int clientWidth);
+                                    const TextSizes& text, int clientWidth, int dpi = kBaseDpi);
+
+// Whether a point of the window's client area at dpi lies in the close
+// rectangle the configuration gives (closeX, closeY, closeW, closeH scaled),
+// both edges included.
+bool InCloseRectangle(const LauncherConfig& c, int dpi, Point point);
 
 }  // namespace kelto

@@ -1,6 +1,7 @@
 #include "ui/progress_window_win.h"
 
 #include "toolkit/format.h"
+#include "toolkit/image_scale.h"
 #include "toolkit/picture_win.h"
 #include "toolkit/product.h"
 #include "toolkit/text_win.h"
@@ -9,6 +10,7 @@
 #include "transfer/http_win.h"
 #include "transfer/package_check_win.h"
 #include "ui/progress_text.h"
+#include "ui/web_link.h"
 #include "ui/web_link_win.h"
 
 namespace kelto {
@@ -28,6 +30,10 @@ constexpr int kProgressRange = 10000;
 // The system's own face name, kept as it is although no font of that name
 // exists: the font mapper picks the face it always has picked.
 constexpr std::string_view kFontFace = "SimSum";
+// Character cell heights at 96 DPI.
+constexpr int kLinkFontHeight = 12;
+constexpr int kCaptionFontHeight = 12;
+constexpr int kLineFontHeight = 13;
 constexpr std::string_view kCancelQuestion = "真的要取消下载%s吗？";
 
 // The progress value of the last message sent; only the worker reads and
@@ -76,15 +82,9 @@ void BeginWindowDrag(ProgressWindow& pw, const MouseEvent&) {
     SendMessageW(pw.Window.handle.Get(), WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
-// Both edges of the close rectangle count; computed wide, as the sizes
-// come from the server.
-bool InCloseRectangle(const LauncherConfig& c, int x, int y) {
-    return c.closeX <= x && x <= int64_t{c.closeX} + c.closeW && c.closeY <= y &&
-           y <= int64_t{c.closeY} + c.closeH;
-}
-
 void CloseAreaMouseUp(ProgressWindow& pw, const MouseEvent& event) {
-    if (event.button == MouseButton::kLeft && InCloseRectangle(pw.Config, event.x, event.y)) {
+    if (event.button == MouseButton::kLeft &&
+        InCloseRectangle(pw.Config, pw.Dpi, {event.x, event.y})) {
         PostMessageW(pw.Window.handle.Get(), WM_CLOSE, 0, 0);
     }
 }
@@ -110,6 +110,46 @@ void ConfirmCancel(ProgressWindow& pw, bool& accept) {
         ShowTopWindow(pw.Window);
         SetForegroundWindow(pw.Window.handle.Get());
         SetFocus(pw.Window.handle.Get());
+    }
+}
+
+Element* LinkElement(ProgressWindow& pw, int link) {
+    return link == 1 ? &pw.Link1 : link == 2 ? &pw.Link2 : nullptr;
+}
+
+void MarkFocusedLink(ProgressWindow& pw, int link) {
+    if (Element* before = LinkElement(pw, pw.FocusedLink)) {
+        SetFocusMark(*before, false);
+    }
+    pw.FocusedLink = link;
+    if (Element* now = LinkElement(pw, link)) {
+        SetFocusMark(*now, true);
+    }
+}
+
+// Esc asks as the close area does; Tab and Shift+Tab move the mark between
+// the links, and Enter or Space clicks the marked one.
+bool HandleProgressKey(ProgressWindow& pw, UINT key) {
+    const LauncherConfig& c = pw.Config;
+    switch (key) {
+        case VK_ESCAPE:
+            RequestClose(pw);
+            return true;
+        case VK_TAB:
+            MarkFocusedLink(pw, NextFocusedLink(pw.FocusedLink,
+                                                TakesKeyboardFocus(c.webLink1Text, c.webLink1URL),
+                                                TakesKeyboardFocus(c.webLink2Text, c.webLink2URL),
+                                                GetKeyState(VK_SHIFT) < 0));
+            return true;
+        case VK_RETURN:
+        case VK_SPACE:
+            if (Element* link = LinkElement(pw, pw.FocusedLink)) {
+                ClickElement(*link);
+                return true;
+            }
+            return false;
+        default:
+            return false;
     }
 }
 
@@ -145,12 +185,17 @@ void StartSetupJob(ProgressWindow& pw) {
 
 // ---- skin ----
 
+const SkinImage& PictureAtDpi(const ProgressWindow& pw, const SkinImage& decoded,
+                              const SkinImage& scaled) {
+    return pw.Dpi == kBaseDpi ? decoded : scaled;
+}
+
 void PaintBackground(ProgressWindow& pw, HDC dc) {
-    DrawPicture(dc, pw.BackgroundImage, {0, 0});
+    DrawPicture(dc, PictureAtDpi(pw, pw.BackgroundImage, pw.ScaledBackground), {0, 0});
 }
 
 void PaintHeader(ProgressWindow& pw, HDC dc) {
-    DrawPicture(dc, pw.HeaderImage, {0, 0});
+    DrawPicture(dc, PictureAtDpi(pw, pw.HeaderImage, pw.ScaledHeader), {0, 0});
 }
 
 bool StopPastSkinLimit(int32_t, int32_t received, uint32_t) {
@@ -188,6 +233,16 @@ Size SizeOf(const SkinImage& image) {
     return {image.width, image.height};
 }
 
+SkinImage ScaledPicture(const SkinImage& decoded, int dpi) {
+    return dpi == kBaseDpi ? SkinImage{} : ResizeImage(decoded, ScaleToDpi(SizeOf(decoded), dpi));
+}
+
+// Once per DPI, never at a paint; a copy too large to make is not drawn.
+void ScalePictures(ProgressWindow& pw) {
+    pw.ScaledHeader = ScaledPicture(pw.HeaderImage, pw.Dpi);
+    pw.ScaledBackground = ScaledPicture(pw.BackgroundImage, pw.Dpi);
+}
+
 // ---- construction ----
 
 std::optional<COLORREF> ColorFrom(const std::string& text) {
@@ -197,8 +252,7 @@ std::optional<COLORREF> ColorFrom(const std::string& text) {
     return static_cast<COLORREF>(parseColor(text));
 }
 
-void StyleLabel(Element& label, int cellHeight, bool bold, const std::string& color) {
-    SetElementFont(label, kFontFace, cellHeight, bold);
+void StyleLabel(Element& label, const std::string& color) {
     SetTransparent(label, true);
     SetElementTextColor(label, ColorFrom(color));
 }
@@ -210,7 +264,6 @@ void MakeLink(ProgressWindow& pw, Element& link, const std::string& text, const 
         events.click = open;
     }
     MakeElement(link, pw.Window, ElementKind::kRightLabel, text, events);
-    SetElementFont(link, kFontFace, 12, false);
     SetSizesToText(link, true);
     SetTransparent(link, true);
     SetHandPointer(link);
@@ -222,12 +275,33 @@ std::string DescriptionText(const LauncherConfig& c) {
     return FormatText(c.description, game);
 }
 
+// The fonts' cell heights at the window's DPI.
+void ApplyFonts(ProgressWindow& pw) {
+    auto height = [&pw](int cellHeight) { return ClampExtent(ScaleToDpi(cellHeight, pw.Dpi)); };
+    SetElementFont(pw.Link1, kFontFace, height(kLinkFontHeight), false);
+    SetElementFont(pw.Link2, kFontFace, height(kLinkFontHeight), false);
+    SetElementFont(pw.CaptionLabel, kFontFace, height(kCaptionFontHeight), true);
+    SetElementFont(pw.DescriptionLine, kFontFace, height(kLineFontHeight), true);
+    SetElementFont(pw.StatusLine, kFontFace, height(kLineFontHeight), true);
+}
+
 void ApplyFrame(ProgressWindow& pw, const WindowFrame& frame) {
     if (!frame.framed) {
         SetOuterSize(pw.Window, frame.outer);
         // Without a frame the client area is the whole picture.
         SetStyle(pw.Window, 0);
     }
+}
+
+// The window has taken the place the platform suggests for the new DPI:
+// fonts, pictures, the frameless window's size and every element follow.
+void FollowDpiChange(ProgressWindow& pw, int dpi) {
+    pw.Dpi = dpi;
+    ApplyFonts(pw);
+    ScalePictures(pw);
+    ApplyFrame(pw, SkinnedWindowFrame(pw.Skin, dpi));
+    LayoutProgressWindow(pw);
+    RedrawWindow(pw.Window.handle.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void WireWindowEvents(ProgressWindow& pw) {
@@ -241,6 +315,8 @@ void WireWindowEvents(ProgressWindow& pw) {
     events.shown = Bind<static_cast<void (*)(ProgressWindow&)>(&StartSetupJob)>(pw);
     events.paint = Bind<&PaintBackground>(pw);
     events.moved = Bind<&FollowWindowMove>(pw);
+    events.dpiChanged = Bind<&FollowDpiChange>(pw);
+    events.keyDown = Bind<&HandleProgressKey>(pw);
 }
 
 // An element that could not be made (traced) is left out: the window works
@@ -264,18 +340,22 @@ void MakeElements(ProgressWindow& pw) {
 
     MakeElement(pw.CaptionLabel, pw.Window, ElementKind::kLabel, c.caption,
                 {.mouseDown = Bind<&BeginWindowDrag>(pw)});
-    StyleLabel(pw.CaptionLabel, 12, true, c.CaptionColor);
+    StyleLabel(pw.CaptionLabel, c.CaptionColor);
 
     MakeElement(pw.ProgressBar, pw.Window, ElementKind::kProgressBar);
     SetProgressRange(pw.ProgressBar, kProgressRange);
     SetProgressPosition(pw.ProgressBar, 0);
 
-    MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, DescriptionText(c));
-    StyleLabel(pw.DescriptionLine, 13, true, c.descriptionColor);
+    std::string description = DescriptionText(c);
+    MakeElement(pw.DescriptionLine, pw.Window, ElementKind::kLabel, description);
+    StyleLabel(pw.DescriptionLine, c.descriptionColor);
+    // Screen readers name the bar by what is being downloaded.
+    SetBarName(pw.ProgressBar, description.empty() ? c.caption : description);
 
     MakeElement(pw.StatusLine, pw.Window, ElementKind::kLabel);
-    StyleLabel(pw.StatusLine, 13, true, c.ProgressColor);
+    StyleLabel(pw.StatusLine, c.ProgressColor);
     SetSizesToText(pw.StatusLine, true);
+    ApplyFonts(pw);
 }
 
 }  // namespace
@@ -289,9 +369,15 @@ bool BuildProgressWindow(ProgressWindow& pw, Application& owner) {
     TopWindowSpec spec;
     spec.className = std::string(kProgressWindowClass);
     spec.style = kProgressWindowStyle;
-    spec.outer = CenteredWindowRect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+    const Size screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    spec.outer = CenteredWindowRect(screen);
     if (!CreateTopWindow(pw.Window, owner, spec)) {
         return false;
+    }
+    // The DPI is known once the window is: it takes its scaled size then.
+    pw.Dpi = WindowDpi(pw.Window);
+    if (pw.Dpi != kBaseDpi) {
+        SetOuterRect(pw.Window, CenteredWindowRect(screen, pw.Dpi));
     }
     WireWindowEvents(pw);
     SetMainWindow(owner, pw.Window);
@@ -325,14 +411,15 @@ void LoadSkin(ProgressWindow& pw, const SkinRequests& requests) {
     (void)FinishImageFetch(requests.mask.get(), c.backgroundMask, pw.MaskImage);
     (void)FinishImageFetch(requests.background.get(), c.backgroundImg, pw.BackgroundImage);
     skin.background = SizeOf(pw.BackgroundImage);
-    ApplyFrame(pw, SkinnedWindowFrame(skin));
+    ApplyFrame(pw, SkinnedWindowFrame(skin, pw.Dpi));
+    ScalePictures(pw);
     LayoutProgressWindow(pw);
 }
 
 void LayoutProgressWindow(ProgressWindow& pw) {
     TextSizes text{MeasureText(pw.Link1), MeasureText(pw.Link2)};
     ProgressLayout layout =
-        LayoutProgressWindow(pw.Config, pw.Skin, text, ClientSize(pw.Window).width);
+        LayoutProgressWindow(pw.Config, pw.Skin, text, ClientSize(pw.Window).width, pw.Dpi);
     SetElementRect(pw.HeaderBox, layout.header);
     SetElementRect(pw.CloseArea, layout.close);
     SetElementRect(pw.MinimizeArea, layout.minimize);

@@ -53,6 +53,14 @@ struct ProgressWindow {
     SkinFacts Skin;
     // The setup job's record; it lives as long as this one.
     SetupJob Job;
+    // The DPI the window is laid out for, and the pictures as drawn at it:
+    // copies scaled once per DPI, empty at 96, where the decoded pictures
+    // are drawn as they are.
+    int Dpi = kBaseDpi;
+    SkinImage ScaledHeader;
+    SkinImage ScaledBackground;
+    // The link that Tab has marked: 0 none (as the window starts), 1 or 2.
+    int FocusedLink = 0;
 };
 
 // A new record that is never destroyed: the setup job's worker may still
@@ -78,7 +86,8 @@ struct SkinRequests {
 SkinRequests RequestSkin(const LauncherConfig& c);
 // Takes the pictures' answers, sizes the window to them and lays it out.
 void LoadSkin(ProgressWindow& pw, const SkinRequests& requests);
-// Puts every element in place; called once, at the end of LoadSkin.
+// Puts every element in place at the window's DPI; called at the end of
+// LoadSkin and again whenever the DPI changes.
 void LayoutProgressWindow(ProgressWindow& pw);
 
 // For the main thread after its message loop ended: a job still at work

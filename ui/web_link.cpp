@@ -124,4 +124,21 @@ std::optional<BrowserStart> BrowserStartFor(std::string_view openCommand, std::s
     return start;
 }
 
+bool TakesKeyboardFocus(std::string_view text, std::string_view url) {
+    return !text.empty() && IsWebLink(url);
+}
+
+int NextFocusedLink(int current, bool takes1, bool takes2, bool backwards) {
+    if (takes1 != takes2) {
+        return takes1 ? 1 : 2;
+    }
+    if (!takes1) {
+        return 0;
+    }
+    if (current == 1 || current == 2) {
+        return 3 - current;
+    }
+    return backwards ? 2 : 1;
+}
+
 }  // namespace kelto

@@ -31,4 +31,13 @@ struct BrowserStart {
 // when the command names no program.
 std::optional<BrowserStart> BrowserStartFor(std::string_view openCommand, std::string_view url);
 
+// Whether the keyboard reaches a link: it has a text to see and opens a
+// web page.
+bool TakesKeyboardFocus(std::string_view text, std::string_view url);
+
+// The link the keyboard focus goes to from current (0 none, 1 or 2) with
+// Tab, or Shift+Tab when backwards, among the links that take it, round and
+// round: from none to the first (backwards the last); 0 when none takes it.
+int NextFocusedLink(int current, bool takes1, bool takes2, bool backwards);
+
 }  // namespace kelto

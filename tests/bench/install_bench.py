@@ -11,6 +11,7 @@
     its peak during the download against the idle window's.
 
     /usr/bin/python3 tests/bench/install_bench.py [runs for (a), default 10] [parts, default abc]
+        [display DPIs for (a), default 96; e.g. 96,144]
 """
 
 from __future__ import annotations
@@ -69,12 +70,14 @@ def measured_pause_ms(bench: Bench) -> float:
     return float(re.search(r"lasts ([0-9.]+) ms", out).group(1))
 
 
-def start_to_window(bench: Bench, runs: int, pause: float) -> None:
+def start_to_window(bench: Bench, runs: int, pause: float, dpi: int) -> None:
     bench.serve_config(kelto=CONFIG)
     for path, body in {**demo_skin(), "/kelto2/close.png": png_bytes(48, 21, solid((200, 0, 0)))
                        }.items():
         bench.server.add_file(path, body)
     bench.server.route("/download/mvsetup.exe", Response(hang=True))
+    if dpi != 96:
+        bench.set_log_pixels(dpi)
     own, totals = [], []
     for _ in range(runs + 1):
         stderr = run_traced(bench, lambda: False, timeout=8)
@@ -91,7 +94,7 @@ def start_to_window(bench: Bench, runs: int, pause: float) -> None:
         start = time.monotonic()
         bench.run(standin_exe("noop.exe"))
         noop.append((time.monotonic() - start) * 1000)
-    print(f"(a) process created to window shown, median of {runs}: "
+    print(f"(a) at {dpi} DPI, process created to window shown, median of {runs}: "
           f"{statistics.median(totals):.1f} ms; less the read pauses: "
           f"{statistics.median(own):.1f} ms (min {min(own):.1f}, max {max(own):.1f}; "
           f"target <= 100 ms); a do-nothing exe's whole run: {statistics.median(noop):.1f} ms")
@@ -156,13 +159,15 @@ def memory(bench: Bench) -> None:
 def main() -> int:
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 10
     parts = sys.argv[2] if len(sys.argv) > 2 else "abc"
+    dpis = [int(d) for d in (sys.argv[3] if len(sys.argv) > 3 else "96").split(",")]
     with tempfile.TemporaryDirectory(prefix="kelto2-install-bench-") as tmp:
         with standalone_bench(pathlib.Path(tmp)) as bench:
             pause = measured_pause_ms(bench)
             print(f"Sleep(10) lasts {pause:.3f} ms here")
             if "a" in parts:
-                start_to_window(bench, runs, pause)
-                bench.clean()
+                for dpi in dpis:
+                    start_to_window(bench, runs, pause, dpi)
+                    bench.clean()
             if "b" in parts:
                 through_the_job(bench, pause)
                 bench.clean()

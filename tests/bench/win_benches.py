@@ -4,7 +4,8 @@ fresh prefix with the local test server as the proxy:
     kelto2_http_bench.exe      HTTP pause share, memory of HttpGet and of a
                                streamed DownloadToFile; then the same over
                                https, through the server's TLS tunnel
-    kelto2_progress_bench.exe  WM_SETUP_PROGRESS round trips
+    kelto2_progress_bench.exe  WM_SETUP_PROGRESS round trips; then with "dpi"
+                               the time a DPI change takes to lay out again
     kelto2_package_check_bench.exe  the check of a 16 MiB package
 
     /usr/bin/python3 tests/bench/win_benches.py
@@ -28,6 +29,7 @@ HTTP = "http://dl.test.example"
 HTTPS = "https://dl.test.example"
 BENCHES = [("kelto2_http_bench.exe", [], HTTP), ("kelto2_http_bench.exe", [], HTTPS),
            ("kelto2_progress_bench.exe", ["1000"], HTTP),
+           ("kelto2_progress_bench.exe", ["dpi", "100"], HTTP),
            ("kelto2_package_check_bench.exe", [], HTTP)]
 
 

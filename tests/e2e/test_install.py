@@ -5,12 +5,11 @@ the hand-over; or the user cancels."""
 from __future__ import annotations
 
 import re
-import shutil
 import time
 
 import pytest
 
-from conftest import Response, standin_exe
+from conftest import Response
 
 CONFIG = """[forceupdate]
 latest=1.6.5.2288
@@ -207,17 +206,7 @@ headerurl=www.example.com/page
 """
     bench.serve_config(kelto=config)
     bench.server.route("/download/mvsetup.exe", Response(hang=True))
-    browser = bench.cwd / "iexplore.exe"
-    shutil.copyfile(standin_exe("iexplore.exe"), browser)
-    # The user's choice of browser, as the settings write it.
-    choice = "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"
-    command = f'"{bench.prefix.windows_path(browser)}" -osint -url "%1"'
-    command = command.replace("\\", "\\\\").replace('"', '\\"')
-    bench.import_registry(
-        f'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\{choice}\\UserChoice]\n'
-        f'"ProgId"="Kelto2Test.Browser"\n\n[HKEY_CURRENT_USER\\Software\\Classes\\Kelto2Test.Browser'
-        f'\\shell\\open\\command]\n@="{command}"\n',
-        keys=[("HKCU\\" + choice, "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
+    bench.use_browser_standin()
     bench.start_kelto()
     tree = bench.wait_for_window()
     assert tree["owner"]["style"] & WS_MINIMIZE == 0

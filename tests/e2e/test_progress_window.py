@@ -89,12 +89,16 @@ def show_window(bench, config: str, **files) -> dict:
     return previous
 
 
-def test_reference_skin_lays_out_as_configured(bench, screenshot):
-    tree = show_window(bench, REFERENCE_UI, **{
+def reference_skin() -> dict[str, bytes]:
+    return {
         "/kelto2/background.png": png_bytes(380, 220, quadrants(RED, GREEN, BLUE, YELLOW, 380, 220)),
         "/kelto2/mvdown.png": png_bytes(360, 60, solid(HEADER)),
         "/kelto2/backgroundmask.png": png_bytes(380, 220, solid((0, 0, 0))),
-    })
+    }
+
+
+def test_reference_skin_lays_out_as_configured(bench, screenshot):
+    tree = show_window(bench, REFERENCE_UI, **reference_skin())
     # Frameless at the picture's size, where the centred 400 by 200 window was.
     assert tree["title"] == "Morvik下载器 2010"
     assert tree["style"] & (WS_CAPTION | WS_THICKFRAME) == 0
@@ -130,6 +134,63 @@ def test_reference_skin_lays_out_as_configured(bench, screenshot):
         (x + 350, y + 20),   # the background through the caption label, right of its text
         (x + 380 - 5, y + 5),  # through the transparent close area
     ]) == [BLUE, YELLOW, HEADER, GREEN, GREEN]
+
+
+def test_at_144_dpi_everything_is_half_as_large_again(bench, screenshot):
+    bench.set_log_pixels(144)
+    tree = show_window(bench, REFERENCE_UI, **reference_skin())
+    # Centred at 600 by 300, then the background picture's 380 by 220 scaled.
+    origin = ((SCREEN[0] - 600) >> 1, (SCREEN[1] - 300) >> 1)
+    assert (tree["rect"]["left"], tree["rect"]["top"]) == origin
+    assert (tree["rect"]["width"], tree["rect"]["height"]) == (570, 330)
+    assert tree["client"] == tree["rect"]
+    e = children(tree)
+    # Each configured number 1.5 times, halves rounded up: (9, 35) is (14, 53).
+    assert rect(e["header"]) == (14, 53, 540, 90)
+    assert rect(e["description"]) == (22, 151, 524, 30)
+    assert rect(e["bar"]) == (22, 189, 524, 30)
+    assert rect(e["status"]) == (22, 227, 524, 30)
+    assert rect(e["caption"]) == (60, 15, 554, 30)
+    assert rect(e["close"]) == (512, 0, 72, 32)
+    assert rect(e["minimize"]) == (447, 0, 72, 32)
+    # The link sizes itself to one line of its font: 18 pixels, not 12.
+    assert rect(e["link1"])[:2] == (68, 272) and rect(e["link1"])[3] == 18
+    assert e["bar"]["text"] == "正在准备下载 Tamble", "the bar is named for screen readers"
+
+    x, y = origin
+    assert pixels(screenshot(), [
+        (x + 14, y + 53), (x + 553, y + 142),  # the header picture's corners, scaled
+        (x + 554, y + 100), (x + 14, y + 146),  # beside and below it: the background
+        (x + 20, y + 320), (x + 560, y + 320),  # the background's lower blocks, scaled
+    ]) == [HEADER, HEADER, GREEN, RED, BLUE, YELLOW]
+
+
+def test_keyboard_opens_the_links_and_asks_before_cancelling(bench):
+    tab, enter, space, escape, alt_f4 = "0x09", "0x0D", "0x20", "0x1B", "0x12+0x73"
+    one, two = "http://example.com/one", "http://example.com/two"
+    bench.use_browser_standin()
+    show_window(bench, f"""[forceupdate]
+latest=1.6.5.2288
+[ui]
+webLink1Text=认证
+webLink1URL={one}
+webLink2Text=二
+webLink2URL={two}
+""")
+    window = "TKelto2Window"
+    assert bench.winprobe("keys", window, enter).returncode == 0  # no link marked yet
+    bench.winprobe("keys", window, tab, enter)
+    bench.wait_for_log("browser arg " + one, timeout=15)
+    bench.winprobe("keys", window, tab, space)
+    bench.wait_for_log("browser arg " + two, timeout=15)
+    assert [line for line in bench.log_lines() if line.startswith("browser arg http")] == [
+        "browser arg " + one, "browser arg " + two]
+
+    for close in (escape, alt_f4):
+        assert bench.winprobe("keys", window, close).returncode == 0
+        assert bench.wait_for_box() == ["下载器|真的要取消下载Tamble吗？"], close
+        bench.message_boxes("no")
+        bench.wait_for_window()
 
 
 def test_without_ui_section_the_window_keeps_its_frame(bench, screenshot):

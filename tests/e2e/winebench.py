@@ -54,6 +54,7 @@ COMPANY_FOLDER = "Morvik网络"
 PRODUCT = "Morvik下载器"
 PRODUCT_2010 = "Morvik下载器 2010"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
 WINDOW_CLASS = "Tmvna_downloader_MsgWin"
 PROGRESS_WINDOW_CLASS = "TKelto2Window"
 HANDOVER_MESSAGE = 0x13F4
@@ -374,6 +375,7 @@ class Bench:
         # trusts the test CA.
         self.wrapper: list[str] = []
         self._registry_keys: set[tuple[str, str]] = set()
+        self._log_pixels = False
         self._folders: list[pathlib.Path] = []
 
     # --- running -------------------------------------------------------------
@@ -594,6 +596,28 @@ class Bench:
         result = self.run("regedit", ["/S", self.prefix.windows_path(path)], timeout=60)
         assert result.returncode == 0, result.stderr
 
+    def set_log_pixels(self, dpi: int) -> None:
+        """The display's DPI for the programs started from now on, as Wine
+        reads it (HKCU\\Control Panel\\Desktop, LogPixels); back to Wine's
+        default of 96 with clean()."""
+        self._log_pixels = True
+        self._reg(["add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
+                   "/f"])
+
+    def use_browser_standin(self) -> None:
+        """The browser stand-in in the working folder as the user's choice of
+        browser for http, as the settings write it; it logs its arguments."""
+        browser = self.cwd / "iexplore.exe"
+        shutil.copyfile(standin_exe("iexplore.exe"), browser)
+        choice = "Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http"
+        command = f'"{self.prefix.windows_path(browser)}" -osint -url "%1"'
+        command = command.replace("\\", "\\\\").replace('"', '\\"')
+        self.import_registry(
+            f'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\{choice}\\UserChoice]\n'
+            f'"ProgId"="Kelto2Test.Browser"\n\n[HKEY_CURRENT_USER\\Software\\Classes'
+            f'\\Kelto2Test.Browser\\shell\\open\\command]\n@="{command}"\n',
+            keys=[("HKCU\\" + choice, "64"), ("HKCU\\Software\\Classes\\Kelto2Test.Browser", "64")])
+
     def delete_registry_key(self, key: str, view: str = "32") -> None:
         self._reg(["delete", key, "/f", f"/reg:{view}"], check=False)
 
@@ -618,6 +642,9 @@ class Bench:
         for key, view in sorted(self._registry_keys):
             self.delete_registry_key(key, view)
         self._registry_keys.clear()
+        if self._log_pixels:
+            self._reg(["delete", DESKTOP_KEY, "/v", "LogPixels", "/f"], check=False)
+            self._log_pixels = False
         self.prefix.kill_all()
 
 

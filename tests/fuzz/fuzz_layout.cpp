@@ -60,13 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     text.link1 = TakeSize(in);
     text.link2 = TakeSize(in);
     int clientWidth = Take(in);
+    int dpi = Take(in);
 
-    kelto::ProgressLayout l = kelto::LayoutProgressWindow(c, skin, text, clientWidth);
+    kelto::ProgressLayout l = kelto::LayoutProgressWindow(c, skin, text, clientWidth, dpi);
     for (const kelto::Rect* r : {&l.header, &l.close, &l.minimize, &l.caption, &l.link1, &l.link2,
                                  &l.progressBar, &l.description, &l.status}) {
         CheckRect(*r);
     }
-    kelto::WindowFrame frame = kelto::SkinnedWindowFrame(skin);
+    kelto::WindowFrame frame = kelto::SkinnedWindowFrame(skin, dpi);
     FUZZ_CHECK(frame.outer.width >= 0 && frame.outer.width <= kelto::kMaxExtent);
     FUZZ_CHECK(frame.outer.height >= 0 && frame.outer.height <= kelto::kMaxExtent);
     FUZZ_CHECK(frame.framed == (skin.background.width <= 0));

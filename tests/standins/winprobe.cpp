@@ -41,6 +41,11 @@
 //   winprobe.exe release NAME left|right X Y
 //                               posts a mouse button release at client
 //                               point X, Y to the window of class NAME
+//   winprobe.exe keys NAME VK[+VK]...
+//                               brings the window of class NAME to the
+//                               front and types the virtual keys (0x1B;
+//                               0x12+0x73 held together) through the input
+//                               queue
 //   winprobe.exe tree NAME      the top-level window of class NAME (else of
 //                               title NAME) as one JSON object: class,
 //                               title, style, rect and client (screen),
@@ -59,6 +64,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -387,6 +393,55 @@ int Ping(const wchar_t* name, int intervalMs, int count) {
     return 0;
 }
 
+INPUT KeyStroke(WORD key, DWORD flags) {
+    INPUT stroke{};
+    stroke.type = INPUT_KEYBOARD;
+    stroke.ki.wVk = key;
+    stroke.ki.dwFlags = flags;
+    return stroke;
+}
+
+// One virtual key (a number, as 0x1B), or keys held together ("0x12+0x73"
+// is Alt+F4): pressed in order, released in reverse.
+bool TypeChord(const wchar_t* chord) {
+    std::vector<WORD> keys;
+    for (const wchar_t* at = chord; *at;) {
+        wchar_t* end = nullptr;
+        keys.push_back(static_cast<WORD>(std::wcstol(at, &end, 0)));
+        if (end == at || (*end != L'+' && *end != L'\0')) {
+            return false;
+        }
+        at = *end ? end + 1 : end;
+    }
+    std::vector<INPUT> strokes;
+    for (WORD key : keys) {
+        strokes.push_back(KeyStroke(key, 0));
+    }
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+        strokes.push_back(KeyStroke(*key, KEYEVENTF_KEYUP));
+    }
+    UINT count = static_cast<UINT>(strokes.size());
+    return SendInput(count, strokes.data(), sizeof(INPUT)) == count;
+}
+
+// Brings the window to the front and types the chords into it through the
+// system's input queue, as a keyboard would.
+int TypeKeys(const wchar_t* name, int count, wchar_t** chords) {
+    HWND window = FindWindowW(name, nullptr);
+    if (!window) {
+        return 2;
+    }
+    SetForegroundWindow(window);
+    Sleep(200);
+    for (int i = 0; i < count; ++i) {
+        if (!TypeChord(chords[i])) {
+            return 3;
+        }
+        Sleep(150);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -471,6 +526,9 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(window, msg, 0, point);
         return 0;
     }
+    if (command == L"keys" && argc > 3) {
+        return TypeKeys(argv[2], argc - 3, argv + 3);
+    }
     if (command == L"tree" && argc > 2) {
         return PrintTree(argv[2]);
     }
@@ -478,6 +536,6 @@ int wmain(int argc, wchar_t** argv) {
         stderr,
         "usage: winprobe acp|localappdata|programfiles|temp|version FILE|downloader|"
         "regloc NAME|fetch URL|run FILE [PARAMS]|show TEXT|resource FILE TYPE NAME LANG OUT|"
-        "boxes [close|yes|no]|release NAME left|right X Y|tree NAME\n");
+        "boxes [close|yes|no]|release NAME left|right X Y|keys NAME VK[+VK]...|tree NAME\n");
     return 3;
 }

@@ -60,8 +60,26 @@ struct Case {
 using L = ProgressLayout;
 
 L Layout(const LauncherConfig& c, const SkinFacts& skin, int clientWidth = 420,
-         const TextSizes& text = kText) {
-    return LayoutProgressWindow(c, skin, text, clientWidth);
+         const TextSizes& text = kText, int dpi = kBaseDpi) {
+    return LayoutProgressWindow(c, skin, text, clientWidth, dpi);
+}
+
+TEST(LayoutTest, ScaleToDpiRoundsHalvesAwayFromZero) {
+    const struct {
+        int64_t value;
+        int dpi;
+        int64_t scaled;
+    } cases[] = {
+        {5, 144, 8},        {-5, 144, -8},          {35, 120, 44},
+        {2, 120, 3},        {-2, 120, -3},          {1, 72, 1},
+        {13, 144, 20},      {INT_MAX, 96, INT_MAX}, {INT_MIN, 144, int64_t{INT_MIN} * 3 / 2},
+        {100, 0, 100},      {100, -5, 100},  // no DPI known: as at 96
+        {100, 10000, 1000}, {100, 1, 25},    // held to 24..960
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ScaleToDpi(c.value, c.dpi), c.scaled) << c.value << " at " << c.dpi;
+    }
+    EXPECT_EQ(ScaleToDpi(Size{INT_MAX, -4}, 144), (Size{32767, 0}));
 }
 
 TEST(LayoutTest, ElementRects) {
@@ -81,6 +99,19 @@ TEST(LayoutTest, ElementRects) {
           {&L::link2, {5, 91, 0, 12}},
           {&L::close, {341, 0, 48, 21}},
           {&L::minimize, {298, 0, 48, 21}}}},
+        // Every configured number and built-in size is scaled alone, sums
+        // are made of scaled parts; text and client width come measured.
+        {"reference at 144 DPI",
+         Layout(ReferenceConfig(), kReferenceSkin, 630, kText, 144),
+         {{&L::header, {14, 53, 573, 129}},
+          {&L::description, {22, 190, 557, 30}},
+          {&L::progressBar, {22, 228, 557, 30}},
+          {&L::status, {22, 266, 557, 30}},
+          {&L::caption, {60, 15, 614, 30}},
+          {&L::link1, {68, 272, 171, 12}},
+          {&L::link2, {8, 132, 0, 12}},
+          {&L::close, {512, 0, 72, 32}},
+          {&L::minimize, {447, 0, 72, 32}}}},
         {"no ui values, no pictures",
          Layout(LauncherConfig{}, SkinFacts{}, 384),
          {{&L::header, {0, 28, 64, 80}},
@@ -146,18 +177,34 @@ TEST(LayoutTest, ElementRects) {
     }
 }
 
+TEST(LayoutTest, CloseRectangleAtDpi) {
+    const struct {
+        int dpi;
+        Point point;
+        bool inside;
+    } cases[] = {
+        {96, {389, 21}, true},   {96, {390, 21}, false}, {96, {340, 10}, false},
+        {144, {512, 0}, true},   {144, {584, 32}, true}, {144, {585, 32}, false},
+        {144, {584, 33}, false}, {144, {511, 0}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(InCloseRectangle(ReferenceConfig(), c.dpi, c.point), c.inside)
+            << c.point.x << "," << c.point.y << " at " << c.dpi;
+    }
+}
+
 TEST(LayoutTest, WindowFollowsBackground) {
     const struct {
         Size background, outer;
         bool framed;
+        int dpi = kBaseDpi;
     } cases[] = {
-        {{0, 0}, {400, 200}, true},
-        {{0, 220}, {400, 200}, true},
-        {{380, 220}, {380, 220}, false},
-        {{INT_MAX, INT_MIN}, {32767, 0}, false},
+        {{0, 0}, {400, 200}, true},      {{0, 220}, {400, 200}, true},
+        {{380, 220}, {380, 220}, false}, {{INT_MAX, INT_MIN}, {32767, 0}, false},
+        {{0, 0}, {600, 300}, true, 144}, {{380, 220}, {570, 330}, false, 144},
     };
     for (const auto& c : cases) {
-        WindowFrame frame = SkinnedWindowFrame({false, {}, false, {}, c.background});
+        WindowFrame frame = SkinnedWindowFrame({false, {}, false, {}, c.background}, c.dpi);
         EXPECT_EQ(frame.outer, c.outer) << c.background.width;
         EXPECT_EQ(frame.framed, c.framed) << c.background.width;
     }
@@ -166,16 +213,18 @@ TEST(LayoutTest, WindowFollowsBackground) {
 TEST(LayoutTest, CenteredWindowRect) {
     const struct {
         Size screen;
-        Point origin;
+        Rect window;
+        int dpi = kBaseDpi;
     } cases[] = {
-        {{1920, 1080}, {760, 440}},
-        {{1367, 769}, {483, 284}},
-        {{399, 199}, {-1, -1}},  // rounds down, not toward 0
-        {{INT_MIN, INT_MAX}, {-32768, 32767}},
+        {{1920, 1080}, {760, 440, 400, 200}},
+        {{1367, 769}, {483, 284, 400, 200}},
+        {{399, 199}, {-1, -1, 400, 200}},  // rounds down, not toward 0
+        {{INT_MIN, INT_MAX}, {-32768, 32767, 400, 200}},
+        {{1920, 1080}, {660, 390, 600, 300}, 144},
+        {{1920, 1080}, {710, 415, 500, 250}, 120},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(CenteredWindowRect(c.screen), (Rect{c.origin.x, c.origin.y, 400, 200}))
-            << c.screen.width;
+        EXPECT_EQ(CenteredWindowRect(c.screen, c.dpi), c.window) << c.screen.width;
     }
 }
 

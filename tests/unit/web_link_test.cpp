@@ -52,3 +52,23 @@ TEST(WebLinkTest, BrowserStartTakesTheUrlAsOneArgument) {
     }
     EXPECT_FALSE(BrowserStartFor("\"C:\\unclosed.exe %1", "http://h/"));
 }
+
+TEST(WebLinkTest, KeyboardFocusGoesRoundTheLinksThatOpenPages) {
+    EXPECT_TRUE(TakesKeyboardFocus("认证", "www.example.com"));
+    EXPECT_FALSE(TakesKeyboardFocus("", "http://example.com/"));
+    EXPECT_FALSE(TakesKeyboardFocus("calc", "file:///C:/windows/system32/calc.exe"));
+    const struct {
+        int current;
+        bool takes1, takes2, backwards;
+        int next;
+    } cases[] = {
+        {0, true, true, false, 1},   {1, true, true, false, 2}, {2, true, true, false, 1},
+        {0, true, true, true, 2},    {2, true, true, true, 1},  {0, false, true, false, 2},
+        {2, false, true, false, 2},  {1, true, false, true, 1}, {0, false, false, false, 0},
+        {1, false, false, false, 0}, {7, true, true, false, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NextFocusedLink(c.current, c.takes1, c.takes2, c.backwards), c.next)
+            << c.current << c.takes1 << c.takes2 << c.backwards;
+    }
+}
