@@ -46,6 +46,23 @@ void TraceRollout(const LauncherConfig& config, int bucket, const LaunchFacts& f
                std::to_string(bucket) + (facts.heldBack ? ": held back" : ""));
 }
 
+// The decision for this run, traced. The machine's place in a staged
+// release is looked up only for one.
+LaunchOutcome DecideThisLaunch(const LauncherConfig& config, const std::string& installed,
+                               bool testMode) {
+    std::optional<int> bucket;
+    if (RolloutShare(config) < kFullRollout) {
+        bucket = MachineRolloutBucket(LatestText(config));
+    }
+    LaunchFacts facts = GatherLaunchFacts(config, installed, testMode, bucket);
+    LaunchOutcome outcome = DecideLaunch(facts, &DownloaderWindowExists);
+    if (bucket) {
+        TraceRollout(config, *bucket, facts);
+    }
+    TraceDecision(config, installed, facts, outcome);
+    return outcome;
+}
+
 // A Downloader whose software.xml a hand-over would refresh gets the
 // refresh's first request at once, beside the configuration's: when the
 // decision is to hand over, its answer is there by then. Null when no
@@ -119,18 +136,7 @@ ProgressWindow* StartUp(Application& app, StartUpRequests& requests) {
     std::string installed = InstalledVersionOf(exe);
     FinishRemoteConfigFetch(requests.config, config);
 
-    // The machine's place in a staged release is looked up only for one.
-    std::optional<int> bucket;
-    if (RolloutShare(config) < kFullRollout) {
-        bucket = MachineRolloutBucket(LatestText(config));
-    }
-    LaunchFacts facts = GatherLaunchFacts(config, installed, testMode, bucket);
-    LaunchOutcome outcome = DecideLaunch(facts, &DownloaderWindowExists);
-    if (bucket) {
-        TraceRollout(config, *bucket, facts);
-    }
-    TraceDecision(config, installed, facts, outcome);
-
+    LaunchOutcome outcome = DecideThisLaunch(config, installed, testMode);
     if (outcome == LaunchOutcome::HandOver) {
         HandOverAndExit(earlyRefresh.get());
     }
