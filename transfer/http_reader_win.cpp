@@ -14,11 +14,14 @@ namespace kelto {
 namespace {
 
 // The reload flags keep a cached copy from standing in for the server's
-// current file; cookies, the proxy and the certificate check stay the
-// platform's. Redirects are followed here (OpenFollowingRedirects), so that
-// none leads from https to http whatever the platform would do.
-constexpr DWORD kOpenUrlFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// current file. No cookie is sent or kept: the user's cookie store lies in
+// their profile, which the elevated launcher neither reads nor writes
+// through, and the distribution server's files need none. The proxy and the
+// certificate check stay the platform's. Redirects are followed here
+// (OpenFollowingRedirects), so that none leads from https to http whatever
+// the platform would do.
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES;
 
 int32_t StatusOf(HINTERNET request) {
     return ParseHeaderNumber(QueryInfoText(request, HTTP_QUERY_STATUS_CODE));
