@@ -192,8 +192,7 @@ void CheckPublished(Checking& c, bool hasLatest, const PackageChecks& checks, Re
     // Without a key the launcher ignores a signature; one that a keyed
     // launcher could not even read is still worth saying.
     if (key == ReleaseKeyState::kNone && !checks.signature.empty()) {
-        std::optional<std::vector<uint8_t>> der = DecodeBase64(checks.signature);
-        if (!der || !EcdsaSignatureFromDer(*der)) {
+        if (!EcdsaSignatureFromBase64(checks.signature)) {
             ReportVerdict(c, PackageVerdict::kSignatureMalformed, {}, {}, latest);
         }
     }

@@ -24,8 +24,7 @@ int LinesIn(std::string_view bytes) {
 
 bool SignatureVerifies(const Checking& c, std::string_view signature, std::string_view name,
                        std::string_view signedBytes) {
-    std::optional<std::vector<uint8_t>> der = DecodeBase64(signature);
-    std::optional<EcdsaSignature> rs = der ? EcdsaSignatureFromDer(*der) : std::nullopt;
+    std::optional<EcdsaSignature> rs = EcdsaSignatureFromBase64(signature);
     return rs && VerifySignature(c.key.der, *rs, ConfigSignedText(name, signedBytes));
 }
 
@@ -41,8 +40,7 @@ void CheckFileSignature(Checking& c, const ScannedFile& file, std::string_view n
         return;
     }
     int line = LinesIn(parts.signedBytes) + 1;
-    std::optional<std::vector<uint8_t>> der = DecodeBase64(parts.signature);
-    if (!der || !EcdsaSignatureFromDer(*der)) {
+    if (!EcdsaSignatureFromBase64(parts.signature)) {
         Report(c, file.path, line, Severity::kError,
                "the signature is not base64 of a DER ECDSA signature" + ignored);
         return;

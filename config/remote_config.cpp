@@ -63,8 +63,7 @@ ConfigFileVerdict JudgeConfigFile(std::string_view name, std::string_view file,
     if (parts.signature.empty()) {
         return ConfigFileVerdict::kUnsigned;
     }
-    std::optional<std::vector<uint8_t>> der = DecodeBase64(parts.signature);
-    std::optional<EcdsaSignature> rs = der ? EcdsaSignatureFromDer(*der) : std::nullopt;
+    std::optional<EcdsaSignature> rs = EcdsaSignatureFromBase64(parts.signature);
     if (!rs) {
         return ConfigFileVerdict::kSignatureMalformed;
     }
@@ -74,7 +73,7 @@ ConfigFileVerdict JudgeConfigFile(std::string_view name, std::string_view file,
     // The file's own expiry, not one the other file of the fetch brings.
     LauncherConfig own;
     load(own, parts.signedBytes);
-    std::optional<ForceEntry> expires = FindEntry(own, "expires");
+    std::optional<ForceEntry> expires = FindEntry(own, kExpiresKey);
     if (!expires) {
         return ConfigFileVerdict::kLoaded;
     }

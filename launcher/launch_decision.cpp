@@ -37,7 +37,7 @@ bool IsUninstallFirst(const LauncherConfig& config, std::string_view installedVe
 }
 
 int RolloutShare(const LauncherConfig& config) {
-    std::optional<ForceEntry> rollout = FindEntry(config, "rollout");
+    std::optional<ForceEntry> rollout = FindEntry(config, kRolloutKey);
     std::optional<int> share = rollout ? ParseRolloutShare(rollout->value) : std::nullopt;
     return share.value_or(kFullRollout);
 }

@@ -194,6 +194,11 @@ std::optional<EcdsaSignature> EcdsaSignatureFromDer(std::span<const uint8_t> der
     return rs;
 }
 
+std::optional<EcdsaSignature> EcdsaSignatureFromBase64(std::string_view text) {
+    std::optional<std::vector<uint8_t>> der = DecodeBase64(text);
+    return der ? EcdsaSignatureFromDer(*der) : std::nullopt;
+}
+
 std::optional<EcPublicKey> P256KeyFromDer(std::span<const uint8_t> der) {
     std::optional<std::span<const uint8_t>> info = TakeTagged(der, kTagSequence);
     if (!info || !der.empty()) {
@@ -414,8 +419,7 @@ PackageVerdict JudgePackage(const PackageChecks& checks, ReleaseKeyState key,
     if (checks.signature.empty()) {
         return PackageVerdict::kSignatureMissing;
     }
-    std::optional<std::vector<uint8_t>> der = DecodeBase64(checks.signature);
-    std::optional<EcdsaSignature> rs = der ? EcdsaSignatureFromDer(*der) : std::nullopt;
+    std::optional<EcdsaSignature> rs = EcdsaSignatureFromBase64(checks.signature);
     if (!rs) {
         return PackageVerdict::kSignatureMalformed;
     }

@@ -56,6 +56,9 @@ std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text);
 // than 32 bytes.
 std::optional<EcdsaSignature> EcdsaSignatureFromDer(std::span<const uint8_t> der);
 
+// The signature as published: strict base64 of such a DER value.
+std::optional<EcdsaSignature> EcdsaSignatureFromBase64(std::string_view text);
+
 // The point of a DER SubjectPublicKeyInfo that holds an uncompressed P-256
 // key (id-ecPublicKey, prime256v1); nullopt for any other key or encoding.
 std::optional<EcPublicKey> P256KeyFromDer(std::span<const uint8_t> der);
